@@ -1,0 +1,23 @@
+// The command line of the program.
+#pragma once
+
+struct NeuralNet;
+
+enum GameMode { kModeWin = 0, kModeText = 1, kModeDemo = 2 };
+enum class ThinkType { none, neuro, traditional };
+
+struct Options {
+  int mode = kModeWin;
+  ThinkType choice = ThinkType::none;
+  int gpu_ordinal = -1;  // -1: no GPU
+  int diag_mode = 0;     // 1 -dump, 2 -nnc (the later of the two wins)
+};
+
+// Converts like atoi (leading blanks, an optional sign, the leading digits;
+// anything else gives 0), but clamps to the int range instead of overflowing.
+int atoi_clamped(const char* text);
+
+// Parses argv[1..argc-1] into opts, printing the notes and errors. "-nnc"
+// sets net.out_mode to 2 and calls net_init_random at once. Returns false
+// when the run must stop (the caller exits with -1).
+bool parse_options(int argc, const char* const* argv, Options& opts, NeuralNet& net);

@@ -1,0 +1,46 @@
+#include "app/run.h"
+
+#include <cstdio>
+
+#include "app/datafile.h"
+#include "app/globals.h"
+#include "app/options.h"
+#include "nn/network.h"
+
+namespace {
+
+constexpr int kStopStatus = -1;
+
+// The game and the network as a run without a data file starts them.
+void reset_state() {
+  new_game(g_board);
+  g_board.computer_colour = 2;
+  g_board.engine = 1;
+  g_board.pass_flag = 0;
+  g_board.colour_scheme = 0;
+  net_init_random(g_net);
+}
+
+// Runs the front end chosen on the command line until it returns.
+void run_front_end(const Options& opts) {
+  (void)opts;  // the front ends are wired in here as they are built
+}
+
+}  // namespace
+
+int run_program(int argc, const char* const* argv) {
+  std::fprintf(stderr, "Tavimor version %s (c) the tavimor developers; an Othello program.\n", kVersion);
+  Options opts;
+  if (!parse_options(argc, argv, opts, g_net)) return kStopStatus;
+
+  if (!load_data()) {
+    std::fputs("note: datafile is not found. data reset.\n", stderr);
+    reset_state();
+  }
+  if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
+
+  run_front_end(opts);
+
+  if (!save_data()) std::fputs("error: can't write to datafile. data is discarded.\n", stderr);
+  return 0;
+}

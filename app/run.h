@@ -1,0 +1,7 @@
+// The run sequence of the program: banner, options, load or reset, the front
+// end, the diagnostics and the save. Returns the process exit status.
+#pragma once
+
+int run_program(int argc, const char* const* argv);
+
+inline constexpr const char* kVersion = "4.32";

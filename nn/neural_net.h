@@ -1,0 +1,29 @@
+// The one network of the process: parameters, GPU state, scratch and modes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "nn/gpu/gpu_context.h"
+
+inline constexpr int kLayers = 5;
+inline constexpr int kSlots = 512;  // slots of every per-layer array
+inline constexpr int NAC[kLayers] = {512, 512, 480, 480, 512};
+
+struct NeuralNet {
+  float bias[kLayers][kSlots];
+  float weight[kLayers - 1][kSlots][kSlots];
+  GpuContext gpu;
+  float act[kLayers][kSlots];
+  float delta[kLayers][kSlots];
+  int32_t gpu_on;
+  int32_t out_mode;
+};
+
+static_assert(std::is_trivially_copyable_v<NeuralNet>);
+// bias and weight lie next to each other and form the persistent block.
+inline constexpr std::size_t kParamBytes =
+    sizeof(float) * (kLayers * kSlots + (kLayers - 1) * kSlots * kSlots);
+static_assert(offsetof(NeuralNet, weight) == sizeof(float) * kLayers * kSlots);
+static_assert(kParamBytes == 4204544);

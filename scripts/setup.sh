@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages and only where missing, what building and
+# testing tavimor needs. Safe to run again.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libomp-dev
+  clang-format
+  xvfb xauth x11-utils xdotool imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
