@@ -36,8 +36,10 @@ uint8_t fold(uint64_t acc) {
   return static_cast<uint8_t>(acc);
 }
 
+// Messages name the file, not the directory it lies in.
 void print_path_error(const char* what, const char* path) {
-  std::fprintf(stderr, "error: %s '%s'.\n", what, path);
+  const char* slash = std::strrchr(path, '/');
+  std::fprintf(stderr, "error: %s '%s'.\n", what, slash ? slash + 1 : path);
 }
 
 bool in_range(int v, int lo, int hi) { return v >= lo && v <= hi; }
