@@ -1,0 +1,18 @@
+// The neural engine's search: the network's square scores plus a fixed bias
+// per square stand for the value of each reply.
+#pragma once
+
+#include "game/board.h"
+#include "search/search_context.h"
+
+// Fixed bias added to the network's score of each square.
+extern const float square_bias[64];
+
+// Plays (row, column) on board, scores the line with the network to four
+// further plies and takes the move back. The result is seen from the side to
+// move after (row, column).
+float neuro_search(SearchContext& ctx, Board& board, int depth, int row, int col);
+
+// The network's 64 square scores for plane. On the processor each thread
+// evaluates in scratch of its own, so searches may run side by side.
+void neuro_evaluate(SearchContext& ctx, const int32_t* plane, float* scores);

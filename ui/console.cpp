@@ -1,0 +1,182 @@
+#include "ui/console.h"
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "search/engine.h"
+
+namespace {
+
+constexpr int kLineChars = 255;  // longest command line read whole
+
+// Reads one line without its newline. Returns 1 for a line, 0 at the end of
+// the input, -1 for a line longer than kLineChars.
+int read_line(std::FILE* in, char (&buf)[kLineChars + 1]) {
+  if (std::fgets(buf, sizeof buf, in) == nullptr) return 0;
+  const std::size_t n = std::strlen(buf);
+  if (n > 0 && buf[n - 1] == '\n') {
+    buf[n - 1] = '\0';
+    return 1;
+  }
+  if (n < kLineChars) return 1;  // the last line, without a newline
+  const int next = std::fgetc(in);
+  if (next == '\n' || next == EOF) return 1;
+  return -1;
+}
+
+void print_result_line(int result, int computer_colour, const char* me, const char* you) {
+  std::fputs("GAME OVER. ", stderr);
+  if (result > 0) {
+    std::fprintf(stderr, "%s win %d points.\n", computer_colour == 1 ? me : you, result);
+  } else if (result < 0) {
+    std::fprintf(stderr, "%s win %d points.\n", computer_colour == 2 ? me : you, -result);
+  } else {
+    std::fputs("draw game...\n", stderr);
+  }
+}
+
+// The human's command line, handled by the first rule that matches. Returns
+// false when the dialogue is to end.
+bool handle_line(const char* line, ConsoleState& state, Board& b) {
+  if (std::strcmp(line, "help") == 0) {
+    std::fputs("[a-h][1-8] : put your stone here.\nnew\t: new game.\nquit|exit  : exit.\n", stderr);
+  } else if (line[0] >= 'a' && line[0] <= 'h' && line[1] >= '1' && line[1] <= '8') {
+    state.move_row = line[0] - 'a' + 1;
+    state.move_col = line[1] - '0';
+    if (play(b, state.move_row, state.move_col) != 0) {
+      ++opponent_moves;
+    } else {
+      std::fputs("tavimor> you can't put here...\n", stderr);
+    }
+  } else if (std::strcmp(line, "new") == 0) {
+    new_game(b);
+    b.computer_colour = 3 - b.computer_colour;
+    std::fputs("tavimor> new game...\n", stderr);
+  } else if (std::strcmp(line, "untake") == 0) {
+    // Back to the last position in which the human was to move.
+    int taken = take_back(b);
+    while (b.side == b.computer_colour && taken == 1) taken = take_back(b);
+  } else if (std::strcmp(line, "quit") == 0 || std::strcmp(line, "exit") == 0) {
+    std::fputs("tavimor> exit game...\n", stderr);
+    return false;
+  } else {
+    std::fprintf(stderr, "error: unknown %s. see help.\n", line);
+  }
+  return true;
+}
+
+}  // namespace
+
+ConsoleState make_console_state() {
+  opponent_moves = 0;
+  return ConsoleState{0, 0, 0};
+}
+
+std::string board_text(const Board& b) {
+  std::string t = "  ";
+  for (char letter = 'a'; letter <= 'h'; ++letter) {
+    t.push_back(' ');
+    t.push_back(letter);
+  }
+  t.push_back('\n');
+  const int32_t* p = current_plane(b);
+  for (int col = 1; col <= 8; ++col) {
+    t.push_back(static_cast<char>('0' + col));
+    t.push_back(')');
+    for (int row = 1; row <= 8; ++row) {
+      const int cell = p[cell_index(row, col)];
+      const int stone = cell & kStoneMask;
+      t.push_back(' ');
+      t.push_back(stone == 1 ? 'O' : stone == 2 ? 'X' : (cell & kLegalMark) ? ',' : '.');
+    }
+    t.push_back('\n');
+  }
+  t.append(b.side == 1 ? "turn:O  " : "turn:X  ");
+  t.append(" O:X=").append(std::to_string(b.discs1)).append(":").append(std::to_string(b.discs2));
+  t.push_back('\n');
+  return t;
+}
+
+const char* mood_face(const SearchContext& ctx) { return mood_faces[mood_index(ctx.value)]; }
+
+void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
+  Board& b = *ctx.board;
+  char line[kLineChars + 1];
+  for (;;) {
+    std::fputs(board_text(b).c_str(), stderr);
+    if (check_end(b)) {
+      state.result = b.discs1 - b.discs2;
+      print_result_line(state.result, b.computer_colour, "I", "you");
+      return;
+    }
+    if (b.pass_flag) {
+      std::fputs(
+          b.side == b.computer_colour ? "tavimor> You can put no where..." : "tavimor> I can put no where...",
+          stderr);
+    } else if (b.side == b.computer_colour) {
+      std::fputs("tavimor> I'm thinking...", stderr);
+      if (b.engine == 1) {
+        if (opponent_moves != 0) {
+          opponent_moves = 0;
+          learn_last_move(ctx);
+        }
+        think_neuro(ctx);
+      } else {
+        think_traditional(ctx);
+      }
+      std::fprintf(stderr, " %s\n", mood_face(ctx));
+      continue;
+    }
+    std::fputs("you> ", stderr);
+    const int got = read_line(in, line);
+    if (got == 0) {
+      // The input has ended: no command can come any more.
+      std::fputs("\ntavimor> exit game...\n", stderr);
+      return;
+    }
+    if (got < 0) {
+      std::fprintf(stderr, "error: a line is longer than %d characters.\ntavimor> exit game...\n",
+                   kLineChars);
+      return;
+    }
+    if (!handle_line(line, state, b)) return;
+  }
+}
+
+void run_text(ConsoleState& state) { run_text(state, g_ctx, stdin); }
+
+int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
+  Board& b = *ctx.board;
+  for (;;) {
+    std::fputs(board_text(b).c_str(), stderr);
+    if (check_end(b)) break;
+    if (b.side == b.computer_colour) {
+      std::fputs("tavimor> neuro thinking...", stderr);
+      if (opponent_moves != 0) {
+        opponent_moves = 0;
+        learn_last_move(ctx);
+      }
+      think_neuro(ctx);
+      std::fprintf(stderr, " %s\n", mood_face(ctx));
+    } else {
+      std::fputs("tavimor> trady thinking...", stderr);
+      think_traditional(ctx);
+      std::fprintf(stderr, " %s\n", mood_face(ctx));
+      ++opponent_moves;
+    }
+  }
+  state.result = b.discs1 - b.discs2;
+  print_result_line(state.result, b.computer_colour, "neuro", "trady");
+  if (diag_mode == 1) {
+    const int neuro = b.computer_colour == 1 ? b.discs1 : b.discs2;
+    const int trady = b.computer_colour == 1 ? b.discs2 : b.discs1;
+    std::printf("neuro\t%d\ttredy\t%d\n", neuro, trady);
+    std::fflush(stdout);
+  }
+  if (b.computer_colour == 2) state.result = -state.result;
+  new_game(b);
+  b.computer_colour = 3 - b.computer_colour;
+  return state.result;
+}
+
+int run_demo(ConsoleState& state, int diag_mode) { return run_demo(state, diag_mode, g_ctx); }
