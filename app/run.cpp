@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/options.h"
 #include "nn/network.h"
+#include "ui/window.h"
 
 namespace {
 
@@ -22,14 +23,18 @@ void reset_state() {
 }
 
 // Runs the front end chosen on the command line until it returns.
-void run_front_end(const Options& opts) {
-  (void)opts;  // the front ends are wired in here as they are built
+void run_front_end(const Options& opts, int argc, const char* const* argv) {
+  if (opts.mode == kModeWin) {
+    // The window library sees no arguments: none are left after the options.
+    run_window(0, const_cast<char**>(argv + argc));
+  }
+  // the console front ends are wired in here as they land
 }
 
 }  // namespace
 
 int run_program(int argc, const char* const* argv) {
-  std::fprintf(stderr, "Tavimor version %s (c) the tavimor developers; an Othello program.\n", kVersion);
+  std::fprintf(stderr, "Tavimor version %s %s\n", kVersion, kNotice);
   Options opts;
   if (!parse_options(argc, argv, opts, g_net)) return kStopStatus;
 
@@ -39,7 +44,7 @@ int run_program(int argc, const char* const* argv) {
   }
   if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
 
-  run_front_end(opts);
+  run_front_end(opts, argc, argv);
 
   if (!save_data()) std::fputs("error: can't write to datafile. data is discarded.\n", stderr);
   return 0;

@@ -48,6 +48,7 @@ inline std::filesystem::path make_temp_dir(const std::string& tag) {
 }
 
 // prefix is put before the command in the shell line (for example limits).
+// The program runs without a display, so that window mode ends at once.
 inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args,
                              const std::string& input = "", const std::string& prefix = "") {
   {
@@ -55,7 +56,8 @@ inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector
     in << input;
   }
   std::ostringstream cmd;
-  cmd << "cd " << shell_quote(dir.string()) << " && " << prefix << ' ' << shell_quote(TAVIMOR_EXE);
+  cmd << "cd " << shell_quote(dir.string()) << " && " << prefix << " env -u DISPLAY -u WAYLAND_DISPLAY "
+      << shell_quote(TAVIMOR_EXE);
   for (const auto& a : args) cmd << ' ' << shell_quote(a);
   cmd << " <stdin.txt >stdout.txt 2>stderr.txt";
   const int raw = std::system(cmd.str().c_str());

@@ -1,0 +1,261 @@
+#include "ui/window.h"
+
+#include <GL/freeglut.h>
+#include <GL/glu.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/datafile.h"
+#include "app/globals.h"
+#include "app/run.h"
+#include "ui/cube_font.h"
+#include "ui/window_logic.h"
+
+namespace {
+
+constexpr int kWindowFailedStatus = 1;
+
+const GLfloat kDark[4] = {0.1f, 0.1f, 0.1f, 1.0f};   // discs of colour 1
+const GLfloat kLight[4] = {0.9f, 0.9f, 0.9f, 1.0f};  // discs of colour 2 and the text
+const GLfloat kSpecular[4] = {0.1f, 0.1f, 0.1f, 1.0f};
+const GLfloat kLightPosition[4] = {200.0f, 50.0f, 170.0f, 1.0f};
+constexpr GLint kSphereSlices = 20;
+constexpr GLint kSphereStacks = 20;
+
+WindowState g_window = make_window_state();
+bool g_window_open = false;  // glutCreateWindow has returned
+
+void diffuse(const GLfloat* colour) { glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, colour); }
+
+void sphere(double radius) { glutSolidSphere(radius, kSphereSlices, kSphereStacks); }
+
+void step_game(int value);
+void message_timeout(int value);
+void animate_flip(int value);
+void animate_icon(int value);
+
+// Hands a handler's wishes to the window library.
+void apply(const WindowEffects& e) {
+  for (int i = 0; i < e.timer_count; ++i) {
+    const TimerStart& t = e.timers[i];
+    void (*callback)(int) = step_game;
+    switch (t.timer) {
+      case WindowTimer::step_game:
+        callback = step_game;
+        break;
+      case WindowTimer::message_timeout:
+        callback = message_timeout;
+        break;
+      case WindowTimer::animate_flip:
+        callback = animate_flip;
+        break;
+      case WindowTimer::animate_icon:
+        callback = animate_icon;
+        break;
+    }
+    glutTimerFunc(static_cast<unsigned>(t.delay_ms), callback, t.value);
+  }
+  if (e.redraw) glutPostRedisplay();
+}
+
+// The line of cube text, centred above the far half of the board.
+void draw_message(const char* message) {
+  const int n = static_cast<int>(std::strlen(message));
+  const int x0 = text_origin(n);
+  for (int p = 0; p < n; ++p) {
+    const int g = glyph_index(message[p]);
+    if (g < 0) continue;  // no glyph: an empty character cell
+    const int x = x0 + kGlyphAdvance * p;
+    for (int k = 0; k < kGlyphDots; ++k) {
+      if (glyph_bitmaps[g][k] == 0) continue;
+      glPushMatrix();
+      diffuse(kLight);
+      glScalef(0.5f, 2.0f, 1.0f);
+      glTranslatef(0.0f, 20.0f, -10.0f);
+      glRotatef(60.0f, 1.0f, 0.0f, 0.0f);
+      glTranslatef(static_cast<GLfloat>(x + k % kGlyphLineDots), 0.0f,
+                   static_cast<GLfloat>(k / kGlyphLineDots));
+      glutSolidCube(1.0);
+      glPopMatrix();
+    }
+  }
+}
+
+void on_display() {
+  const Board& b = g_board;
+  GLfloat board_colour[4], accent[4];
+  const int accent_k = accent_scheme(b.colour_scheme);
+  for (int i = 0; i < 3; ++i) {
+    board_colour[i] = kSchemeColours[b.colour_scheme][i];
+    accent[i] = kSchemeColours[accent_k][i];
+  }
+  board_colour[3] = accent[3] = 0.5f;
+
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glViewport(0, 0, static_cast<GLsizei>(g_window.window_width), static_cast<GLsizei>(g_window.window_height));
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  // A window of no height (minimised, on some systems) has no aspect ratio.
+  const float aspect = g_window.window_height > 0.0f ? g_window.window_width / g_window.window_height : 1.0f;
+  gluPerspective(28.0, aspect, 1.0, 500.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  gluLookAt(0.0, 120.0, 170.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
+  glLightfv(GL_LIGHT0, GL_POSITION, kLightPosition);
+
+  // The slab: 100 x 10 x 100 with its top face at y = 0.
+  glPushMatrix();
+  diffuse(board_colour);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, kSpecular);
+  glScalef(1.0f, 0.1f, 1.0f);
+  glTranslatef(0.0f, -50.0f, 0.0f);
+  glutSolidCube(100.0);
+  glPopMatrix();
+
+  // Discs, and a small dot on every empty square.
+  const int32_t* plane = current_plane(b);
+  for (int i = 0; i < 64; ++i) {
+    const int r = i / 8, c = i % 8;
+    const float x = (static_cast<float>(r) - 3.5f) * 12.0f;
+    const float z = (static_cast<float>(c) - 3.5f) * 12.0f;
+    const int32_t cell = plane[cell_index(r + 1, c + 1)];
+    const int stone = cell & kStoneMask;
+    glPushMatrix();
+    glScalef(1.0f, 0.2f, 1.0f);
+    if (stone != 0) {
+      diffuse(stone == 1 ? kDark : kLight);
+      glTranslatef(x, disc_height(cell, g_window.flip_frames), z);
+      sphere(5.5);
+    } else {
+      diffuse(board_colour);
+      glTranslatef(x, 1.0f, z);
+      sphere(1.0);
+    }
+    glPopMatrix();
+  }
+
+  // The cursor spindle and the ball of the side to move, on the human's turn only.
+  if (human_to_move(b)) {
+    const float x = (static_cast<float>(b.cursor_row) - 4.5f) * 12.0f;
+    const float z = (static_cast<float>(b.cursor_col) - 4.5f) * 12.0f;
+    const bool legal = (plane[cell_index(b.cursor_row, b.cursor_col)] & kLegalMark) != 0;
+    glPushMatrix();
+    diffuse(legal ? kLight : accent);
+    glScalef(1.0f, 10.0f, 1.0f);
+    glTranslatef(x, 0.5f, z);
+    sphere(0.6);
+    glPopMatrix();
+    glPushMatrix();
+    diffuse(b.side == 1 ? kDark : kLight);
+    glTranslatef(x, 10.0f, z);
+    sphere(2.0);
+    glPopMatrix();
+  }
+
+  // The colour-scheme ball at the right rear.
+  glPushMatrix();
+  diffuse(accent);
+  glTranslatef(60.0f, 10.0f, -60.0f);
+  sphere(10.0);
+  glPopMatrix();
+
+  // The engine icon at the left rear: a sponge for the neural engine, a
+  // single tetrahedron for the traditional one.
+  glPushMatrix();
+  diffuse(accent);
+  glTranslatef(-60.0f, 10.0f, -60.0f);
+  glRotatef(90.0f, 0.0f, 0.0f, 1.0f);
+  glRotatef(static_cast<GLfloat>(g_window.icon_frames * 30), 0.0f, 1.0f, 1.0f);
+  double offset[3] = {0.0, 0.0, 0.0};
+  glutSolidSierpinskiSponge(b.engine == 1 ? 2 : 0, offset, 13.0);
+  glPopMatrix();
+
+  if (g_window.message[0] != '\0') draw_message(g_window.message);
+
+  glutSwapBuffers();
+}
+
+void on_reshape(int width, int height) {
+  g_window.window_width = static_cast<float>(width);
+  g_window.window_height = static_cast<float>(height);
+}
+
+void on_key(unsigned char key, int, int) { apply(key_pressed(g_window, g_board, key)); }
+
+void on_special_key(int key, int, int) { apply(special_key_pressed(g_window, g_board, key)); }
+
+void on_mouse(int button, int state, int x, int y) {
+  apply(mouse_pressed(g_window, g_board, button, state, x, y));
+}
+
+// The window manager closes the window: keep the game for the next start.
+void on_close() {
+  if (!save_data()) std::fputs("error: can't write to datafile. data is discarded.\n", stderr);
+}
+
+void step_game(int) { apply(run_step(g_window, g_ctx, kEngines)); }
+
+void message_timeout(int value) { apply(message_expired(g_window, g_board, value)); }
+
+void animate_flip(int n) { apply(animation_frame(g_window.flip_frames, WindowTimer::animate_flip, n)); }
+
+void animate_icon(int n) { apply(animation_frame(g_window.icon_frames, WindowTimer::animate_icon, n)); }
+
+// The window library cannot go on (most often: there is no display to open
+// the window on). It must not return here, so the process ends, without
+// saving: the data file stays as it was.
+void on_window_error(const char* fmt, va_list ap) {
+  char what[512];
+  std::vsnprintf(what, sizeof what, fmt, ap);
+  if (g_window_open) {
+    std::fprintf(stderr, "error: the window failed (%s).\n", what);
+  } else {
+    std::fprintf(stderr, "error: cannot open the window (%s). to play in the console, run with -mode text.\n",
+                 what);
+  }
+  std::exit(kWindowFailedStatus);
+}
+
+void on_window_warning(const char* fmt, va_list ap) {
+  char what[512];
+  std::vsnprintf(what, sizeof what, fmt, ap);
+  std::fprintf(stderr, "note: window: %s.\n", what);
+}
+
+}  // namespace
+
+void run_window(int argc, char** argv) {
+  // Set before glutInit, which is where a missing display shows.
+  glutInitErrorFunc(on_window_error);
+  glutInitWarningFunc(on_window_warning);
+
+  glutInitWindowSize(static_cast<int>(g_window.window_width), static_cast<int>(g_window.window_height));
+  glutInit(&argc, argv);
+  const std::string title = std::string("Tavimor ") + kVersion + "  " + kNotice;
+  glutCreateWindow(title.c_str());
+  g_window_open = true;
+  // Comes after the window exists and so leaves it as created: single
+  // buffered RGBA with a depth buffer, the library's default.
+  glutInitDisplayMode(GLUT_DOUBLE | GLUT_ALPHA);
+  glutDisplayFunc(on_display);
+  glutReshapeFunc(on_reshape);
+
+  glutKeyboardFunc(on_key);
+  glutSpecialFunc(on_special_key);
+  glutMouseFunc(on_mouse);
+  glutCloseFunc(on_close);
+
+  glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+
+  glutTimerFunc(10, step_game, 0);
+  glutMainLoop();
+}
