@@ -120,6 +120,9 @@ TEST(SearchFast, FinalMatchesReference) {
     compare_final(*b, "seed " + std::to_string(seed));
   }
   EXPECT_EQ(positions, 24);
+  // A larger tree: 10 empty squares.
+  ASSERT_TRUE(random_game(*b, 50, 404));
+  compare_final(*b, "seed 404");
 }
 
 // Lines that end early, with empty squares left, come from positions with few
