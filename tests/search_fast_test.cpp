@@ -32,8 +32,10 @@ void expect_same(const Outcome& fast, const Outcome& reference, const std::strin
   EXPECT_EQ(fast.messages, reference.messages) << where;
 }
 
-// Compares both deep searches for every legal move of b at `depth`.
-void compare_deep(Board& b, int depth, const std::string& where) {
+// Compares a fast search with its reference on every legal move of b; the
+// fast one must leave the whole record as it was.
+template <typename Fast, typename Reference>
+void compare(Board& b, Fast fast, Reference reference, const std::string& where) {
   SearchContext ctx = context_for(b);
   const auto before = std::make_unique<Board>(b);
   int squares[64];
@@ -41,29 +43,23 @@ void compare_deep(Board& b, int depth, const std::string& where) {
   for (int k = 0; k < n; ++k) {
     const int row = square_row(squares[k]), col = square_col(squares[k]);
     const uint32_t seed = 977u * k + 13u;
-    const Outcome fast = run_seeded(seed, [&] { return deep_search(ctx, b, depth, row, col); });
+    const Outcome f = run_seeded(seed, [&] { return fast(ctx, b, row, col); });
     EXPECT_TRUE(same_record(b, *before)) << where;
-    const Outcome reference =
-        run_seeded(seed, [&] { return deep_search_reference(ctx, b, depth, row, col); });
-    expect_same(fast, reference, where + " square " + std::to_string(squares[k]));
+    const Outcome r = run_seeded(seed, [&] { return reference(ctx, b, row, col); });
+    expect_same(f, r, where + " square " + std::to_string(squares[k]));
     *before = b;  // the reference rewrites scratch planes, the cursor and the pass flag
   }
 }
 
+void compare_deep(Board& b, int depth, const std::string& where) {
+  compare(
+      b, [depth](SearchContext& c, Board& x, int r, int k) { return deep_search(c, x, depth, r, k); },
+      [depth](SearchContext& c, Board& x, int r, int k) { return deep_search_reference(c, x, depth, r, k); },
+      where);
+}
+
 void compare_final(Board& b, const std::string& where) {
-  SearchContext ctx = context_for(b);
-  const auto before = std::make_unique<Board>(b);
-  int squares[64];
-  const int n = legal_squares(b, squares);
-  for (int k = 0; k < n; ++k) {
-    const int row = square_row(squares[k]), col = square_col(squares[k]);
-    const uint32_t seed = 7919u * k + 5u;
-    const Outcome fast = run_seeded(seed, [&] { return final_search(ctx, b, row, col); });
-    EXPECT_TRUE(same_record(b, *before)) << where;
-    const Outcome reference = run_seeded(seed, [&] { return final_search_reference(ctx, b, row, col); });
-    expect_same(fast, reference, where + " square " + std::to_string(squares[k]));
-    *before = b;
-  }
+  compare(b, final_search, final_search_reference, where);
 }
 
 TEST(SearchFast, SquareSetsFollowTheRules) {

@@ -2,7 +2,6 @@
 // chooses, the live board it leaves, and the tie rule when the order in which
 // the threads finish is not known. These tests also run under ThreadSanitizer.
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <vector>
 
@@ -13,13 +12,6 @@
 #include "search_util.h"
 
 namespace {
-
-// More threads than the machine has cores, so that the squares interleave.
-struct FourThreads {
-  int saved = omp_get_max_threads();
-  FourThreads() { omp_set_num_threads(4); }
-  ~FourThreads() { omp_set_num_threads(saved); }
-};
 
 struct Scores {
   std::vector<int> squares;
@@ -55,7 +47,7 @@ void expect_best_played(const Scores& s, const Board& before, const Board& after
 }
 
 TEST(ParallelRoot, TraditionalChoosesABestSquare) {
-  FourThreads threads;
+  WorkerThreads threads(4);  // more threads than cores, so that squares interleave
   auto b = fresh_board();
   int positions = 0;
   for (uint32_t seed = 11; positions < 4; ++seed) {
@@ -72,7 +64,7 @@ TEST(ParallelRoot, TraditionalChoosesABestSquare) {
 }
 
 TEST(ParallelRoot, EndgameChoosesABestSquare) {
-  FourThreads threads;
+  WorkerThreads threads(4);
   auto b = fresh_board();
   int positions = 0;
   for (uint32_t seed = 21; positions < 4; ++seed) {
@@ -88,21 +80,6 @@ TEST(ParallelRoot, EndgameChoosesABestSquare) {
   }
 }
 
-TEST(ParallelRoot, SequentialRootAgrees) {
-  FourThreads threads;
-  auto b = fresh_board();
-  ASSERT_TRUE(random_game(*b, 44, 5));
-  SearchContext ctx = context_for(*b);
-  auto deep_score = [&ctx](Board& board, int sq) {
-    return square_weights[sq] - deep_search(ctx, board, 0, square_row(sq), square_col(sq));
-  };
-  int sequential = 0;
-  choose_sequential(*b, sequential, int{kNoScore}, deep_score);
-  int parallel = 0;
-  choose_parallel(*b, parallel, int{kNoScore}, deep_score);
-  EXPECT_EQ(parallel, sequential);
-}
-
 // kMirror's two moves score the same (152 deep, 5 endgame). Whichever
 // finishes first is taken; the other replaces it with probability 1/3. So
 // each square is chosen with a probability between 1/3 and 2/3, whatever the
@@ -114,12 +91,9 @@ TEST(ParallelRoot, SequentialRootAgrees) {
 // Thread timing is not fixed, so this bound is what keeps the test from
 // flaking.
 TEST(ParallelRoot, TieRuleWhateverTheOrder) {
-  FourThreads threads;
+  WorkerThreads threads(4);
   for (int engine_ply : {20, 52}) {
-    const auto start = position_at(engine_ply,
-                                   "OX......"
-                                   "X.......",
-                                   1);  // the other rows empty
+    const auto start = position_at(engine_ply, kMirror, 1);
     auto b = std::make_unique<Board>(*start);
     SearchContext ctx = context_for(*b);
     const int n = 3000;

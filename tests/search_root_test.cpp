@@ -1,7 +1,6 @@
 // The engines' root move choice on one thread: which search runs, the score
 // left in the context, the move played, and the random tie rule.
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include "game/random.h"
 #include "search/engine.h"
@@ -10,14 +9,6 @@
 #include "search_util.h"
 
 namespace {
-
-// Runs the root loops on the calling thread only, so that the squares are
-// scored in increasing order and the draws come from the calling thread.
-struct OneThread {
-  int saved = omp_get_max_threads();
-  OneThread() { omp_set_num_threads(1); }
-  ~OneThread() { omp_set_num_threads(saved); }
-};
 
 // Full but for (1,1) and (2,1). O's moves: (1,1) turns (1,2) along row 1 and
 // (2,2) along the diagonal to (3,3); (2,1) turns (2,2) and (2,3) along row 2
@@ -33,30 +24,6 @@ const char* const kTwoEnds =
     "OXOOOOOO"
     "OOOOOOOO"
     "OOOOOOOO";
-
-// O's only move is (1,3); X must pass and O ends the game at (1,5), 5 to 0.
-const char* const kForcedPass =
-    "OX.X...."
-    "........"
-    "........"
-    "........"
-    "........"
-    "........"
-    "........"
-    "........";
-
-// Two moves that mirror each other across the main diagonal: (1,3) turning
-// (1,2) and (3,1) turning (2,1). Either way X passes, O plays the mirror move
-// and the game ends 5 to 0.
-const char* const kMirror =
-    "OX......"
-    "X......."
-    "........"
-    "........"
-    "........"
-    "........"
-    "........"
-    "........";
 
 // The live board after the engine call must be the board before it with the
 // chosen move played, byte for byte.
@@ -116,21 +83,6 @@ TEST(Root, SingleLegalMoveIsPlayedWithItsScore) {
   expect_played(*e, *e_before, 1, 3);
 }
 
-TEST(Root, RootAddsTheSquareWeight) {
-  // a1 weighs 100; the searches are those of DeepSearch.MoveThatEndsTheGame.
-  const char* rows5[] = {"OOOOOOXX", "OOOOXXXX"};
-  const int expected[] = {100 + 153, 100 - 152};
-  for (int k = 0; k < 2; ++k) {
-    std::string text = ".XOOOOOOOOXXXXXXOOOOOOOOOOOOOOOO";
-    text += rows5[k];
-    text += "XXXXXXXXXXXXXXXXXXXXXXXX";
-    auto b = position_at(40, text, 1);
-    SearchContext ctx = context_for(*b);
-    EXPECT_EQ(think_traditional(ctx), 1);
-    EXPECT_EQ(ctx.value, expected[k]);
-  }
-}
-
 TEST(Root, NoLegalMovePlaysNothing) {
   // X to move in kForcedPass: its stones (1,2) and (1,4) flank nothing.
   auto b = position_at(30, kForcedPass, 2);
@@ -158,7 +110,9 @@ TEST(Root, NoLegalMovePlaysNothing) {
 // 1500), never (0) or always (3000) fails for nearly every seed. The seed is
 // fixed, so the test itself is deterministic.
 TEST(Root, TieGoesToTheLaterSquareOneTimeInThree) {
-  OneThread one;
+  // On one thread the squares are scored in increasing order and the draws
+  // come from the calling thread.
+  WorkerThreads one(1);
   struct Engine {
     int ply;
     int (*think)(SearchContext&);

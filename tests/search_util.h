@@ -1,6 +1,8 @@
 // Helpers for the search tests: built positions, random games and a context.
 #pragma once
 
+#include <omp.h>
+
 #include <cstring>
 #include <memory>
 #include <random>
@@ -44,3 +46,31 @@ inline bool random_game(Board& b, int ply, uint32_t seed) {
 }
 
 inline bool same_record(const Board& a, const Board& b) { return std::memcmp(&a, &b, sizeof(Board)) == 0; }
+
+// Sets the number of worker threads of the root loops for one scope.
+struct WorkerThreads {
+  int saved = omp_get_max_threads();
+  explicit WorkerThreads(int n) { omp_set_num_threads(n); }
+  ~WorkerThreads() { omp_set_num_threads(saved); }
+};
+
+// Small built positions, row 1 first; the squares not written are empty.
+// O (colour 1) is to move in all of them.
+
+// O's only move is (1,3), turning (1,2). X, with its one stone at (1,4),
+// cannot move; O moves again at (1,5), turning (1,4): X has no stones left
+// and the game is over, O 5 to X 0.
+inline const std::string kForcedPass = "OX.X";
+
+// Two moves that mirror each other across the main diagonal: (1,3) turning
+// (1,2) and (3,1) turning (2,1). Either way X passes, O plays the mirror move
+// and the game ends 5 to 0.
+inline const std::string kMirror = "OX......X";
+
+// O plays (1,3), turning (1,2): X has no stones left, the game ends 3 to 0
+// with 61 empty squares.
+inline const std::string kEarlyEnd = "OX";
+
+// As kEarlyEnd, with three X stones at the end of row 8 that nobody can
+// reach: after (1,3) neither side can move and the game ends 3 to 3.
+inline const std::string kEarlyDraw = "OX" + std::string(59, '.') + "XXX";
