@@ -34,12 +34,12 @@ void expect_played(const Board& after, const Board& before, int row, int col) {
 }
 
 TEST(Root, Ply48UsesTheDeepSearchAndPly49TheEndgame) {
-  for (int use_final_engine = 0; use_final_engine < 2; ++use_final_engine) {
+  for (int engine_flag = 0; engine_flag < 2; ++engine_flag) {
     // Deep: (1,1) is 100 - ((-10 - 152) * 65 >> 6) = 100 + 165 = 265; (2,1),
     // through X's pass, is -10 - ((-((100 + 153) * 65 >> 6)) * 65 >> 6)
     // = -10 - (-256 * 65 >> 6) = -10 + 260 = 250.
     auto b = position_at(48, kTwoEnds, 1);
-    b->engine = use_final_engine;  // the engine flag does not matter here
+    b->engine = engine_flag;  // the root reads the ply, not the flag
     const auto before = std::make_unique<Board>(*b);
     SearchContext ctx = context_for(*b);
     EXPECT_EQ(think_traditional(ctx), 1);
@@ -48,7 +48,7 @@ TEST(Root, Ply48UsesTheDeepSearchAndPly49TheEndgame) {
 
     // Endgame: (1,1) ends 36 - 28 = 8, (2,1) ends 39 - 25 = 14.
     auto e = position_at(49, kTwoEnds, 1);
-    e->engine = use_final_engine;
+    e->engine = engine_flag;
     const auto e_before = std::make_unique<Board>(*e);
     SearchContext ectx = context_for(*e);
     EXPECT_EQ(think_traditional(ectx), 1);
