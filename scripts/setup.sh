@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libomp-dev
+  freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri
+  clang libclang-rt-dev libomp-dev
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
 )
