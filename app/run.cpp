@@ -40,6 +40,10 @@ int run_program(int argc, const char* const* argv) {
   if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
 
   run_front_end(opts);
+  if (opts.diag_mode == 1) {
+    net_dump_params(g_net);
+    net_dump_scratch(g_net);
+  }
 
   if (!save_data()) std::fputs("error: can't write to datafile. data is discarded.\n", stderr);
   return 0;
