@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/options.h"
 #include "nn/network.h"
+#include "ui/console.h"
 
 namespace {
 
@@ -23,7 +24,20 @@ void reset_state() {
 
 // Runs the front end chosen on the command line until it returns.
 void run_front_end(const Options& opts) {
-  (void)opts;  // the front ends are wired in here as they are built
+  switch (opts.mode) {
+    case kModeText: {
+      ConsoleState state = make_console_state();
+      run_text(state);
+      break;
+    }
+    case kModeDemo: {
+      ConsoleState state = make_console_state();
+      run_demo(state, opts.diag_mode);
+      break;
+    }
+    default:
+      break;  // the window is wired in here
+  }
 }
 
 }  // namespace
@@ -40,6 +54,10 @@ int run_program(int argc, const char* const* argv) {
   if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
 
   run_front_end(opts);
+  if (opts.diag_mode == 1) {
+    net_dump_params(g_net);
+    net_dump_scratch(g_net);
+  }
 
   if (!save_data()) std::fputs("error: can't write to datafile. data is discarded.\n", stderr);
   return 0;
