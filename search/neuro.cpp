@@ -46,13 +46,13 @@ const float square_bias[64] = {
 };
 // clang-format on
 
-void neuro_evaluate(SearchContext& ctx, const int32_t* plane, float* scores) {
+void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores) {
   if (ctx.net->gpu_on) {
-    net_evaluate(*ctx.net, plane, scores);  // the GPU path runs on one thread
+    net_evaluate(*ctx.net, plane, first_plane, scores);  // the GPU path runs on one thread
     return;
   }
   thread_local NetScratch scratch;
-  net_evaluate_concurrent(*ctx.net, scratch, plane, scores);
+  net_evaluate_concurrent(*ctx.net, scratch, plane, first_plane, scores);
 }
 
 float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
@@ -62,7 +62,7 @@ float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
   }
   // The replies are scored from the plane the move was just played from.
   float s[64];
-  neuro_evaluate(ctx, previous_plane(b), s);
+  neuro_evaluate(ctx, previous_plane(b), b.ply == 1, s);
 
   float best = kNoNeuroScore;
   const auto score_replies = [&] {
@@ -100,7 +100,7 @@ float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
 
 void learn_last_move(SearchContext& ctx) {
   if (ctx.board->ply == 0) return;
-  net_learn(*ctx.net, previous_plane(*ctx.board));
+  net_learn(*ctx.net, previous_plane(*ctx.board), ctx.board->ply == 1);
 }
 
 int think_neuro(SearchContext& ctx) {
@@ -110,7 +110,7 @@ int think_neuro(SearchContext& ctx) {
   // from; before the first move there is none and every square scores 0.
   float out[64];
   if (live.ply > 0) {
-    net_evaluate(*ctx.net, previous_plane(live), out);
+    net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
   } else {
     std::memset(out, 0, sizeof out);
   }
