@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/options.h"
 #include "nn/network.h"
+#include "ui/console.h"
 #include "ui/window.h"
 
 namespace {
@@ -24,11 +25,24 @@ void reset_state() {
 
 // Runs the front end chosen on the command line until it returns.
 void run_front_end(const Options& opts, int argc, const char* const* argv) {
-  if (opts.mode == kModeWin) {
-    // The window library sees no arguments: none are left after the options.
-    run_window(0, const_cast<char**>(argv + argc));
+  switch (opts.mode) {
+    case kModeWin:
+      // The window library sees no arguments: none are left after the options.
+      run_window(0, const_cast<char**>(argv + argc));
+      break;
+    case kModeText: {
+      ConsoleState state = make_console_state();
+      run_text(state);
+      break;
+    }
+    case kModeDemo: {
+      ConsoleState state = make_console_state();
+      run_demo(state, opts.diag_mode);
+      break;
+    }
+    default:
+      break;
   }
-  // the console front ends are wired in here as they land
 }
 
 }  // namespace
@@ -45,6 +59,10 @@ int run_program(int argc, const char* const* argv) {
   if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
 
   run_front_end(opts, argc, argv);
+  if (opts.diag_mode == 1) {
+    net_dump_params(g_net);
+    net_dump_scratch(g_net);
+  }
 
   if (!save_data()) std::fputs("error: can't write to datafile. data is discarded.\n", stderr);
   return 0;

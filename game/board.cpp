@@ -82,6 +82,7 @@ void new_game(Board& b) {
 
 int play(Board& b, int row, int col) {
   if (b.ply >= kMaxPly) return 0;
+  if (row < 1 || row > 8 || col < 1 || col > 8) return 0;  // off the board: refused
   const int c = cell_index(row, col);
   int32_t* from = b.planes[b.ply];
   if ((from[c] & kLegalMark) == 0) return 0;

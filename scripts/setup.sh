@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev libomp-dev
+  freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
+  clang libclang-rt-dev libomp-dev
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
 )

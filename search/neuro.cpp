@@ -1,18 +1,33 @@
 #include "search/neuro.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "game/random.h"
 #include "nn/network.h"
 #include "search/engine.h"
+#include "search/root.h"
+#include "search/search.h"
 
 namespace {
 
-constexpr float kNoScore = -1.0e10f;
-constexpr int kNeuroDepth = 3;  // the root move and four plies below it
+constexpr float kNoNeuroScore = -1.0e10f;  // no reply scored yet
+constexpr int kNeuroDepth = 3;             // the root move and four plies below it
 constexpr double kPlyFactor = 1.05;
 constexpr double kPassFactor = -1.05;
 constexpr float kWinScore = 0.1f;
+constexpr double kValueScale = 50.0;  // the reported value is trunc(best x 50)
+
+// trunc(best x 50) as an int; with no move chosen the integer roots'
+// sentinel is reported, since the float sentinel times 50 fits no int.
+int32_t neuro_value(float best) {
+  if (best == kNoNeuroScore) return kNoScore;
+  const double v = std::trunc(static_cast<double>(best) * kValueScale);
+  if (v >= 2147483647.0) return 2147483647;
+  if (v <= -2147483648.0) return -2147483647 - 1;
+  return static_cast<int32_t>(v);
+}
 
 }  // namespace
 
@@ -31,13 +46,13 @@ const float square_bias[64] = {
 };
 // clang-format on
 
-void neuro_evaluate(SearchContext& ctx, const int32_t* plane, float* scores) {
+void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores) {
   if (ctx.net->gpu_on) {
-    net_evaluate(*ctx.net, plane, scores);  // the GPU path runs on one thread
+    net_evaluate(*ctx.net, plane, first_plane, scores);  // the GPU path runs on one thread
     return;
   }
   thread_local NetScratch scratch;
-  net_evaluate_concurrent(*ctx.net, scratch, plane, scores);
+  net_evaluate_concurrent(*ctx.net, scratch, plane, first_plane, scores);
 }
 
 float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
@@ -47,9 +62,9 @@ float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
   }
   // The replies are scored from the plane the move was just played from.
   float s[64];
-  neuro_evaluate(ctx, previous_plane(b), s);
+  neuro_evaluate(ctx, previous_plane(b), b.ply == 1, s);
 
-  float best = kNoScore;
+  float best = kNoNeuroScore;
   const auto score_replies = [&] {
     const int32_t* p = current_plane(b);
     for (int i = 0; i < 64; ++i) {
@@ -66,7 +81,7 @@ float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
   };
   score_replies();
 
-  if (best == kNoScore) {
+  if (best == kNoNeuroScore) {
     if (check_end(b)) {
       const int mine = b.side == 1 ? b.discs1 : b.discs2;
       const int theirs = b.side == 1 ? b.discs2 : b.discs1;
@@ -85,5 +100,27 @@ float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
 
 void learn_last_move(SearchContext& ctx) {
   if (ctx.board->ply == 0) return;
-  net_learn(*ctx.net, previous_plane(*ctx.board));
+  net_learn(*ctx.net, previous_plane(*ctx.board), ctx.board->ply == 1);
+}
+
+int think_neuro(SearchContext& ctx) {
+  Board& live = *ctx.board;
+  if (endgame_due(live)) return think_final(ctx);
+  // The network's view of the root, from the plane the last move was played
+  // from; before the first move there is none and every square scores 0.
+  float out[64];
+  if (live.ply > 0) {
+    net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
+  } else {
+    std::memset(out, 0, sizeof out);
+  }
+  const auto score_square = [&ctx, &out](Board& b, int s) {
+    return out[s] + square_bias[s] - neuro_search(ctx, b, 0, square_row(s), square_col(s));
+  };
+  float best = kNoNeuroScore;
+  // The GPU holds one set of buffers: its evaluations are issued one at a time.
+  const RootChoice choice = ctx.net->gpu_on ? choose_sequential(live, best, kNoNeuroScore, score_square)
+                                            : choose_parallel(live, best, kNoNeuroScore, score_square);
+  ctx.value = neuro_value(best);
+  return play_choice(live, choice);
 }

@@ -13,6 +13,7 @@ extern const float square_bias[64];
 // move after (row, column).
 float neuro_search(SearchContext& ctx, Board& board, int depth, int row, int col);
 
-// The network's 64 square scores for plane. On the processor each thread
-// evaluates in scratch of its own, so searches may run side by side.
-void neuro_evaluate(SearchContext& ctx, const int32_t* plane, float* scores);
+// The network's 64 square scores for plane (first_plane: it is plane 0, with
+// no plane before it). On the processor each thread evaluates in scratch of
+// its own, so searches may run side by side.
+void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores);

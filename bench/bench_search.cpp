@@ -1,0 +1,98 @@
+// Search benchmarks on the fixed positions of positions.h: the deep and the
+// endgame search in nodes (moves played) per second on one thread, and the
+// engines' root in wall time per move on all cores.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "bench/positions.h"
+#include "search/engine.h"
+#include "search/search.h"
+
+namespace {
+
+std::unique_ptr<Board> board_or_skip(benchmark::State& state, const BenchPosition& position) {
+  auto b = bench_board(position);
+  if (!b) state.SkipWithError("the benchmark line does not replay");
+  return b;
+}
+
+// Scores every root move once with `search` and reports nodes per second.
+template <typename Search>
+void search_all_roots(benchmark::State& state, const Board& b, Search search) {
+  uint64_t nodes = 0;
+  for (auto _ : state) {
+    for (int s = 0; s < 64; ++s) {
+      const int row = square_row(s), col = square_col(s);
+      if (b.planes[b.ply][cell_index(row, col)] & kLegalMark)
+        benchmark::DoNotOptimize(search(row, col, nodes));
+    }
+  }
+  state.counters["nodes"] =
+      benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kAvgIterations);
+  state.counters["nodes/s"] = benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsRate);
+}
+
+void BM_DeepSearch(benchmark::State& state, BenchPosition position) {
+  const auto b = board_or_skip(state, position);
+  if (!b) return;
+  search_all_roots(state, *b, [&](int row, int col, uint64_t& nodes) {
+    return deep_search_counted(*b, 0, row, col, nodes);
+  });
+}
+BENCHMARK_CAPTURE(BM_DeepSearch, opening, kBenchOpening)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeepSearch, middle, kBenchMiddle)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeepSearch, late, kBenchLate)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DeepSearch, endgame, kBenchEndgame)->Unit(benchmark::kMillisecond);
+
+// The reference written over the board operations, on the same tree (its
+// nodes are counted by the fast search, which plays the same moves).
+void BM_DeepSearchReference(benchmark::State& state, BenchPosition position) {
+  const auto b = board_or_skip(state, position);
+  if (!b) return;
+  SearchContext ctx{b.get(), nullptr, 0};
+  search_all_roots(state, *b, [&](int row, int col, uint64_t& nodes) {
+    uint64_t tree = 0;
+    deep_search_counted(*b, 0, row, col, tree);
+    nodes += tree;
+    return deep_search_reference(ctx, *b, 0, row, col);
+  });
+}
+BENCHMARK_CAPTURE(BM_DeepSearchReference, late, kBenchLate)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_FinalSearch(benchmark::State& state, BenchPosition position) {
+  const auto b = board_or_skip(state, position);
+  if (!b) return;
+  search_all_roots(state, *b, [&](int row, int col, uint64_t& nodes) {
+    return final_search_counted(*b, row, col, nodes);
+  });
+}
+BENCHMARK_CAPTURE(BM_FinalSearch, endgame, kBenchEndgame)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One engine move from the position, on all cores: the live board is reset
+// before every call (a 24 KB copy, negligible next to the search).
+void BM_Think(benchmark::State& state, BenchPosition position, int (*think)(SearchContext&)) {
+  const auto start = board_or_skip(state, position);
+  if (!start) return;
+  auto live = std::make_unique<Board>(*start);
+  SearchContext ctx{live.get(), nullptr, 0};
+  for (auto _ : state) {
+    *live = *start;
+    benchmark::DoNotOptimize(think(ctx));
+  }
+}
+BENCHMARK_CAPTURE(BM_Think, traditional_opening, kBenchOpening, think_traditional)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Think, traditional_middle, kBenchMiddle, think_traditional)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Think, traditional_late, kBenchLate, think_traditional)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Think, final_endgame, kBenchEndgame, think_final)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+}  // namespace

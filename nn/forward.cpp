@@ -1,0 +1,78 @@
+// The forward pass and the evaluation entry points.
+#include "nn/activation.h"
+#include "nn/gpu/gpu_net.h"
+#include "nn/passes.h"
+
+namespace {
+
+// Scale, bias and activation of layer L + 1 over its raw sums, which wait in
+// act[L + 1][0..n - 1].
+void finish_layer(const NeuralNet& net, float (*act)[kSlots], int L) {
+  const int n = NAC[L + 1];
+  float* out = act[L + 1];
+  float ave = 0.0f, ave2 = 0.0f;
+  for (int j = 0; j < n; ++j) {
+    ave = ave + out[j];
+    ave2 = ave2 + out[j] * out[j];
+  }
+  const float bsd = forward_bsd(ave, ave2);
+  const float* bias = net.bias[L + 1];
+  if (L < 3) {
+    for (int j = 0; j < n; ++j) out[j] = ramp(bsd * out[j] + bias[j]);
+  } else {
+    for (int j = 0; j < n; ++j) out[j] = squash(bsd * out[j] + bias[j]);
+  }
+}
+
+void input_layer(const NeuralNet& net, float (*act)[kSlots]) {
+  for (int j = 0; j < kSlots; ++j) act[0][j] = squash(net.bias[0][j] + act[0][j]);
+}
+
+}  // namespace
+
+void forward_reference(const NeuralNet& net, float (*act)[kSlots]) {
+  input_layer(net, act);
+  for (int L = 0; L < kLayers - 1; ++L) {
+    const int n_in = NAC[L], n_out = NAC[L + 1];
+    for (int j = 0; j < n_out; ++j) {
+      const float* w = net.weight[L][j];
+      float raw = 0.0f;
+      for (int k = 0; k < n_in; ++k) raw = raw + w[k] * act[L][k];
+      act[L + 1][j] = raw;
+    }
+    finish_layer(net, act, L);
+  }
+}
+
+void forward_fast(const NeuralNet& net, float (*act)[kSlots], Simd simd) {
+  if (transposed_weights(net, 0) == nullptr) {
+    forward_reference(net, act);
+    return;
+  }
+  input_layer(net, act);
+  for (int L = 0; L < kLayers - 1; ++L) {
+    // Row k of the transposed block holds what neuron k sends to each
+    // receiving neuron, so the receivers' sums run side by side.
+    row_sums(transposed_weights(net, L), act[L], NAC[L], act[L + 1], NAC[L + 1], simd);
+    finish_layer(net, act, L);
+  }
+}
+
+void net_forward(NeuralNet& net) { forward_fast(net, net.act, simd_best()); }
+
+void net_evaluate(NeuralNet& net, const int32_t* plane, bool first_plane, float* scores) {
+  if (net.gpu_on) {
+    gpu_forward(net, plane, first_plane, scores);
+    return;
+  }
+  net_encode(net, plane, first_plane);
+  net_forward(net);
+  fold_scores(net.act[4], scores);
+}
+
+void net_evaluate_concurrent(const NeuralNet& net, NetScratch& scratch, const int32_t* plane,
+                             bool first_plane, float* scores) {
+  encode_position(scratch_of(scratch), plane, first_plane);
+  forward_fast(net, scratch.act, simd_best());
+  fold_scores(scratch.act[4], scores);
+}

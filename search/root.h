@@ -1,0 +1,82 @@
+// The root move choice shared by the engines: every legal square of the
+// side to move is scored, the best score wins and an equal later score
+// replaces the choice one time in three.
+//
+// The loops take the score type (int for the traditional and endgame roots,
+// float for the neural one) and a scoring function
+//   Score score_square(Board& board, int square)
+// that scores square 0..63 of `board` for the side to move and leaves the
+// board's position as it found it.
+#pragma once
+
+#include <memory>
+
+#include "game/board.h"
+#include "game/random.h"
+
+// The chosen square; row and column both 0 while nothing is chosen.
+struct RootChoice {
+  int row = 0;
+  int col = 0;
+};
+
+// The update rule of the root: a better score is taken, an equal one when
+// tie_draw() says so (the draw is made only for an equal score).
+template <typename Score>
+bool root_takes(Score score, Score best) {
+  return score > best || (score == best && tie_draw());
+}
+
+// True when square s of the current plane carries the legal-move mark.
+inline bool root_move_at(const Board& b, int s) {
+  return (current_plane(b)[cell_index(square_row(s), square_col(s))] & kLegalMark) != 0;
+}
+
+// The parallel root: the squares are handed out one at a time to the worker
+// threads, each square scored on its own heap copy of `live`, which is only
+// read. `best` starts at `sentinel`; the best score and the chosen square are
+// updated together under one lock. `score_square` runs on several threads at
+// once. The tie draws are made on the thread that finished the square.
+template <typename Score, typename ScoreSquare>
+RootChoice choose_parallel(const Board& live, Score& best, Score sentinel, const ScoreSquare& score_square) {
+  best = sentinel;
+  RootChoice choice;
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int i = 0; i < 64; ++i) {
+    if (!root_move_at(live, i)) continue;
+    const auto copy = std::make_unique<Board>(live);  // 24,440 bytes: never on the stack
+    const Score score = score_square(*copy, i);
+#pragma omp critical(root_choice)
+    {
+      if (root_takes(score, best)) {
+        best = score;
+        choice = RootChoice{square_row(i), square_col(i)};
+      }
+    }
+  }
+  return choice;
+}
+
+// The sequential root, for scoring functions that must run on one thread (the
+// network on the GPU): squares in order 0..63, each scored on `live` itself.
+template <typename Score, typename ScoreSquare>
+RootChoice choose_sequential(Board& live, Score& best, Score sentinel, const ScoreSquare& score_square) {
+  best = sentinel;
+  RootChoice choice;
+  for (int i = 0; i < 64; ++i) {
+    if (!root_move_at(live, i)) continue;
+    const Score score = score_square(live, i);
+    if (root_takes(score, best)) {
+      best = score;
+      choice = RootChoice{square_row(i), square_col(i)};
+    }
+  }
+  return choice;
+}
+
+// Plays the chosen square on the live board: 1 when it was played, 0 when
+// nothing was chosen or the play was refused.
+inline int play_choice(Board& live, RootChoice choice) {
+  if (choice.row == 0 || choice.col == 0) return 0;
+  return play(live, choice.row, choice.col) != 0 ? 1 : 0;
+}

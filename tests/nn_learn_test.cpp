@@ -1,0 +1,208 @@
+// Learning on hand-made parameters: the widened target, the output error,
+// the backward pass, the rates and which slots learn.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "nn/passes.h"
+#include "nn_util.h"
+
+namespace {
+
+std::unique_ptr<Board> after_first_move() {
+  auto b = std::make_unique<Board>();
+  new_game(*b);
+  EXPECT_EQ(play(*b, 4, 3), 1);
+  return b;
+}
+
+// The 64-square target of plane 0 after that move: +1 on the move played,
+// -1 on the three other legal squares.
+float first_target(int s) { return s == 26 ? 1.0f : (s == 19 || s == 37 || s == 44) ? -1.0f : 0.0f; }
+
+std::unique_ptr<NeuralNet> copy_of(const NeuralNet& net) {
+  auto c = zero_net();
+  std::memcpy(c.get(), &net, sizeof net);
+  return c;
+}
+
+bool same_params(const NeuralNet& a, const NeuralNet& b) {
+  return same_bits(a.bias, b.bias, sizeof a.bias) && same_bits(a.weight, b.weight, sizeof a.weight);
+}
+
+TEST(NnLearn, WeightRatesAreOneUnitAboveTheirDecimals) {
+  EXPECT_EQ(kWeightRateLow, 0.4 * 0.9);
+  EXPECT_EQ(kWeightRateHigh, 0.4 * 0.9 * 0.3);
+  EXPECT_EQ(kWeightRateLow, std::nextafter(0.36, 1.0));
+  EXPECT_EQ(kWeightRateHigh, std::nextafter(0.108, 1.0));
+  EXPECT_EQ(kBiasRateLow, 0.4);
+  EXPECT_EQ(kBiasRateHigh, 0.12);
+}
+
+TEST(NnLearn, WidenedTargetAlternatesWithNegativeZeros) {
+  auto b = after_first_move();
+  auto net = zero_net();
+  net_encode(*net, b->planes[0], true);
+  widen_target(net->delta[4]);
+  for (int c = 0; c < 8; ++c) {
+    for (int s = 0; s < 64; ++s) {
+      const float t = net->delta[4][64 * c + s];
+      EXPECT_EQ(t, c % 2 ? -first_target(s) : first_target(s)) << c << ' ' << s;
+      if (first_target(s) == 0.0f) {
+        EXPECT_EQ(std::signbit(t), c % 2 == 1) << c << ' ' << s;
+      }
+    }
+  }
+}
+
+TEST(NnLearn, OnlyMoveGivesASinglePlusOne) {
+  // Colour 1 to move with one legal square: (1, 3), flanking (1, 2).
+  auto b = std::make_unique<Board>();
+  new_game(*b);
+  int32_t* p = b->planes[0];
+  for (int c = 0; c < kPlaneCells; ++c) p[c] = 0;
+  p[cell_index(1, 1)] = 1;
+  p[cell_index(1, 2)] = 2;
+  ASSERT_EQ(mark_legal(*b), 1);
+  ASSERT_EQ(play(*b, 1, 3), 1);
+  auto net = zero_net();
+  EXPECT_EQ(net_encode(*net, b->planes[0], true), 2);
+  for (int s = 0; s < 64; ++s) EXPECT_EQ(net->delta[4][s], s == 2 ? 1.0f : 0.0f) << s;
+}
+
+TEST(NnLearn, ZeroNetworkMovesOnlyTheOutputBiases) {
+  // With all parameters 0 every output is squash(0) = 0: the error is
+  // sign(t) (t / 2)^2, and nothing reaches the hidden layers.
+  auto b = after_first_move();
+  auto net = zero_net();
+  net_params_changed(*net);
+  net_learn(*net, b->planes[0], true);
+  for (int k = 0; k < 512; ++k) {
+    const int c = k / 64, s = k % 64;
+    const float t = c % 2 ? -first_target(s) : first_target(s);
+    const float err = net->delta[4][k];
+    const float bias = net->bias[4][k];
+    if (t == 0.0f) {
+      // Output equal to its target: error -0, bias unchanged (+0).
+      EXPECT_EQ(err, 0.0f);
+      EXPECT_TRUE(std::signbit(err)) << k;
+      EXPECT_EQ(bias, 0.0f);
+      EXPECT_FALSE(std::signbit(bias)) << k;
+    } else {
+      EXPECT_EQ(err, t > 0 ? 0.25f : -0.25f) << k;
+      // 0.4 x 0.25 below slot 256, 0.12 x 0.25 from there.
+      EXPECT_EQ(bias, k < 256 ? (t > 0 ? 0.1f : -0.1f) : (t > 0 ? 0.03f : -0.03f)) << k;
+    }
+  }
+  auto zero = zero_net();
+  std::memcpy(zero->bias[4], net->bias[4], sizeof zero->bias[4]);
+  EXPECT_TRUE(same_params(*net, *zero));
+  for (int L = 0; L < 4; ++L)
+    for (int i = 0; i < 512; ++i) EXPECT_EQ(net->delta[L][i], 0.0f) << L << ' ' << i;
+}
+
+TEST(NnLearn, HandMadeBackwardPassAndUpdate) {
+  auto b = after_first_move();
+  auto net = zero_net();
+  // Row 26 of weight[3] (the output neuron of the move played, plane 0)
+  // carries +4 from neurons 0..63 of layer 3 and -4 from 64..127; those
+  // neurons are 0 in the forward pass, so every output stays squash(0) = 0.
+  for (int i = 0; i < 128; ++i) net->weight[3][26][i] = i < 64 ? 4.0f : -4.0f;
+  net->bias[3][300] = 2.0f;  // act3[300] = 2: its column learns
+  net_params_changed(*net);
+  auto want = copy_of(*net);
+  net_learn(*net, b->planes[0], true);
+
+  for (int j = 0; j < 512; ++j) EXPECT_EQ(net->act[4][j], 0.0f);
+  EXPECT_EQ(net->act[3][300], 2.0f);
+  // Output error 0.25 on neuron 26; the backward sums of layer 3 are then
+  // 4 x 0.25 = +1 on 0..63 and -1 on 64..127: spread 128/512, scale 1, and
+  // the derivative at act3 = 0 is ashell1[500] = 1.
+  for (int i = 0; i < 480; ++i) EXPECT_EQ(net->delta[3][i], i < 64 ? 1.0f : i < 128 ? -1.0f : 0.0f) << i;
+  for (int L = 0; L < 3; ++L)
+    for (int i = 0; i < 512; ++i) EXPECT_EQ(net->delta[L][i], 0.0f) << L << ' ' << i;
+
+  // Slot 3 moves along delta[3] itself: its biases by 0.4 x delta[3][k], and
+  // row k of weight[3] by act3[l] x 0.36 x delta[3][k], which only column 300
+  // (act3 = 2) feels.
+  for (int k = 0; k < 128; ++k) {
+    want->bias[3][k] = k < 64 ? 0.4f : -0.4f;
+    want->weight[3][k][300] = k < 64 ? 0.72f : -0.72f;
+  }
+  // Slot 4: the output biases along the output error.
+  for (int k = 0; k < 512; ++k) {
+    const int c = k / 64, s = k % 64;
+    const float t = c % 2 ? -first_target(s) : first_target(s);
+    if (t != 0.0f) want->bias[4][k] = (t > 0 ? 1.0f : -1.0f) * (k < 256 ? 0.1f : 0.03f);
+  }
+  EXPECT_TRUE(same_bits(net->bias, want->bias, sizeof net->bias));
+  EXPECT_TRUE(same_bits(net->weight, want->weight, sizeof net->weight));
+  for (int k = 0; k < 128; ++k) EXPECT_EQ(net->weight[3][k][300], want->weight[3][k][300]) << k;
+}
+
+// The update on its own: every act and delta slot 1 (also past the counts),
+// all parameters 0. Each slot moves its own rows at the two rates, split at
+// half the row count, and nothing else.
+TEST(NnLearn, UpdateRowsRatesAndSlotsPastTheCounts) {
+  for (int form = 0; form < 3; ++form) {
+    if (form == 2 && !simd_supported(Simd::avx2)) continue;
+    auto net = zero_net();
+    for (int L = 0; L < kLayers; ++L)
+      for (int i = 0; i < kSlots; ++i) net->act[L][i] = net->delta[L][i] = 1.0f;
+    if (form == 0)
+      update_reference(*net);
+    else
+      update_fast(*net, form == 1 ? Simd::baseline : Simd::avx2);
+    const int rows[5] = {512, 480, 480, 512, 512};
+    const int split[5] = {256, 240, 240, 256, 256};
+    for (int a = 0; a < kLayers; ++a) {
+      for (int k = 0; k < kSlots; ++k) {
+        const float want = k >= rows[a] ? 0.0f : k < split[a] ? 0.4f : 0.12f;
+        EXPECT_EQ(net->bias[a][k], want) << form << ' ' << a << ' ' << k;
+        if (a == 4) continue;
+        for (int l = 0; l < kSlots; ++l) {
+          const float w = k >= rows[a] || l >= NAC[a] ? 0.0f : k < split[a] ? 0.36f : 0.108f;
+          if (net->weight[a][k][l] != w) {
+            ADD_FAILURE() << form << ' ' << a << ' ' << k << ' ' << l << ' ' << net->weight[a][k][l];
+            break;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(NnLearn, SlotsPastTheCountsAreUntouched) {
+  std::mt19937 rng(3);
+  auto net = zero_net();
+  random_params(*net, rng, 0.7f);
+  for (int k = 480; k < 512; ++k) {
+    net->act[2][k] = net->act[3][k] = 3.5f;
+    net->delta[2][k] = 0.25f;
+  }
+  auto before = copy_of(*net);
+  auto positions = random_positions(rng, 3);
+  for (const auto& b : positions) net_learn(*net, previous_plane(*b), b->ply == 1);
+  EXPECT_FALSE(same_params(*net, *before));
+  for (int k = 480; k < 512; ++k) {
+    for (int L = 1; L <= 3; ++L) EXPECT_EQ(net->bias[L][k], before->bias[L][k]) << L << ' ' << k;
+    EXPECT_EQ(net->act[2][k], 3.5f);
+    EXPECT_EQ(net->act[3][k], 3.5f);
+    EXPECT_EQ(net->delta[2][k], 0.25f);
+    EXPECT_EQ(net->delta[3][k], 0.0f);
+  }
+  for (int L = 1; L <= 3; ++L) {
+    for (int k = 0; k < 512; ++k) {
+      for (int l = 0; l < 512; ++l) {
+        const bool outside = k >= 480 || l >= NAC[L];
+        if (outside && net->weight[L][k][l] != before->weight[L][k][l]) {
+          ADD_FAILURE() << L << ' ' << k << ' ' << l;
+          return;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
