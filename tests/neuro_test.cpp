@@ -166,7 +166,7 @@ TEST(NeuroSearch, BoardRestored) {
 
 // The parallel root chooses the move with the best score, scored as
 // root output + bias - search, and reports trunc(best x 50).
-TEST(NeuroRoot, ParallelRootMatchesSequentialScores) {
+TEST(NeuroRootConcurrent, ParallelRootMatchesSequentialScores) {
   auto net = zero_net();
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> u(-0.7f, 0.7f);
