@@ -17,19 +17,19 @@ constexpr int kNeuroDepth = 3;             // the root move and four plies below
 constexpr double kPlyFactor = 1.05;
 constexpr double kPassFactor = -1.05;
 constexpr float kWinScore = 0.1f;
-constexpr double kValueScale = 50.0;  // the reported value is trunc(best x 50)
-
-// trunc(best x 50) as an int; with no move chosen the integer roots'
-// sentinel is reported, since the float sentinel times 50 fits no int.
-int32_t neuro_value(float best) {
-  if (best == kNoNeuroScore) return kNoScore;
-  const double v = std::trunc(static_cast<double>(best) * kValueScale);
-  if (v >= 2147483647.0) return 2147483647;
-  if (v <= -2147483648.0) return -2147483647 - 1;
-  return static_cast<int32_t>(v);
-}
+constexpr float kValueScale = 50.0f;  // the reported value is trunc(best x 50)
 
 }  // namespace
+
+// The product is formed in single precision like the scores. The float
+// sentinel times 50 fits no int, so no move reports the integer roots' one.
+int32_t neuro_root_value(float best) {
+  if (best == kNoNeuroScore) return kNoScore;
+  const float v = std::trunc(best * kValueScale);
+  if (!(v < 2147483648.0f)) return 2147483647;
+  if (v < -2147483648.0f) return -2147483647 - 1;
+  return static_cast<int32_t>(v);
+}
 
 int opponent_moves = 0;
 
@@ -121,6 +121,6 @@ int think_neuro(SearchContext& ctx) {
   // The GPU holds one set of buffers: its evaluations are issued one at a time.
   const RootChoice choice = ctx.net->gpu_on ? choose_sequential(live, best, kNoNeuroScore, score_square)
                                             : choose_parallel(live, best, kNoNeuroScore, score_square);
-  ctx.value = neuro_value(best);
+  ctx.value = neuro_root_value(best);
   return play_choice(live, choice);
 }

@@ -17,3 +17,7 @@ float neuro_search(SearchContext& ctx, Board& board, int depth, int row, int col
 // no plane before it). On the processor each thread evaluates in scratch of
 // its own, so searches may run side by side.
 void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores);
+
+// The value the neural root reports for its best score: trunc(best x 50).
+// With no move chosen (best still the no-score sentinel) it is -10 000 000.
+int32_t neuro_root_value(float best);

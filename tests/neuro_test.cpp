@@ -204,8 +204,18 @@ TEST(NeuroRootConcurrent, ParallelRootMatchesSequentialScores) {
     EXPECT_EQ(f.board->ply, before.ply + 1);
     EXPECT_EQ(record_get(f.board->planes[before.ply], kRecRow), square_row(best_square));
     EXPECT_EQ(record_get(f.board->planes[before.ply], kRecCol), square_col(best_square));
-    EXPECT_EQ(f.ctx.value, static_cast<int>(std::trunc(static_cast<double>(best) * 50)));
+    EXPECT_EQ(f.ctx.value, static_cast<int>(std::trunc(best * 50.0f)));
   }
+}
+
+TEST(NeuroRoot, ReportedValue) {
+  EXPECT_EQ(neuro_root_value(1.234f), 61);
+  EXPECT_EQ(neuro_root_value(-0.5f), -25);
+  EXPECT_EQ(neuro_root_value(0.02f), 1);  // the product is formed in float
+  EXPECT_EQ(neuro_root_value(-0.019f), 0);
+  EXPECT_EQ(neuro_root_value(1.0e9f), 2147483647);
+  EXPECT_EQ(neuro_root_value(-1.0e9f), -2147483647 - 1);
+  EXPECT_EQ(neuro_root_value(-1.0e10f), -10000000);
 }
 
 TEST(NeuroRoot, NoMoveAndTheEndgameSwitch) {
