@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/globals.h"
+#include "nn/network.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -92,6 +93,7 @@ bool load_data_from(const char* path, Board& board, NeuralNet& net) {
   }
   std::fputs("tavimor> datafile was loaded.\n", stderr);
   mark_legal(board);
+  net_params_changed(net);
   return true;
 }
 

@@ -16,8 +16,9 @@ inline constexpr std::size_t kDataFileBytes = 4228985;
 uint8_t data_checksum(const Board& board, const NeuralNet& net);
 
 // Reads path straight into board and the parameter block of net; true on
-// success (then the current plane's marks are recomputed). A file whose
-// checksum holds but whose board is impossible is refused.
+// success (then the current plane's marks and the network's transposed
+// weights are recomputed). A file whose checksum holds but whose board is
+// impossible is refused.
 bool load_data_from(const char* path, Board& board, NeuralNet& net);
 
 // Writes board and the parameter block of net to path. The bytes go to a

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "exe_runner.h"
+#include "nn_util.h"
 
 namespace fs = std::filesystem;
 
@@ -18,14 +19,6 @@ std::vector<std::string> split(const std::string& text, char sep) {
   std::istringstream in(text);
   while (std::getline(in, item, sep)) out.push_back(item);
   return out;
-}
-
-std::string csv_header() {
-  std::string h;
-  for (int i = 0; i < 512; ++i) h += "x__" + std::to_string(i) + ":d" + std::to_string(i) + ",";
-  for (int i = 0; i < 512; ++i)
-    h += "y__" + std::to_string(i) + ":b" + std::to_string(i) + (i < 511 ? "," : "\n");
-  return h;
 }
 
 size_t count_of(const std::string& text, const std::string& part) {

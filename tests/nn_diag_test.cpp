@@ -37,14 +37,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   return out;
 }
 
-std::string header_line() {
-  std::string h;
-  for (int i = 0; i < 512; ++i) h += "x__" + std::to_string(i) + ":d" + std::to_string(i) + ",";
-  for (int i = 0; i < 512; ++i)
-    h += "y__" + std::to_string(i) + ":b" + std::to_string(i) + (i < 511 ? "," : "");
-  return h;
-}
-
 TEST(NnStats, MeanSpreadAndRange) {
   const float v[] = {1.0f, 2.0f, 3.0f, 4.0f};
   const Stats s = net_stats(v, 4);
@@ -105,14 +97,6 @@ TEST(NnDump, TablesOfAKnownNetwork) {
   EXPECT_EQ(out, want);
 }
 
-// The known position: start, then colour 1 on (4, 3).
-std::unique_ptr<Board> after_first_move() {
-  auto b = std::make_unique<Board>();
-  new_game(*b);
-  play(*b, 4, 3);
-  return b;
-}
-
 std::string expected_sample_line() {
   // Inputs of plane 0 of that game (see the encoder's tests), then the
   // target of square 26 (+1) and 19, 37, 44 (-1) in eight alternating copies.
@@ -168,7 +152,7 @@ TEST(NnInit, RandomParametersOnTheGrid) {
   auto net = zero_net();
   net->out_mode = 2;
   const std::string out = capture([&] { net_init_random(*net); });
-  EXPECT_EQ(out, header_line() + "\n");
+  EXPECT_EQ(out, csv_header());
 
   // Every slot, the ones past the neuron counts included, holds one of the
   // 2,000 values i x 0.0007 - 0.7, each about equally often.

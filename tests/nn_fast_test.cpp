@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "app/datafile.h"
+#include "exe_runner.h"
 #include "nn/passes.h"
 #include "nn_util.h"
 
@@ -139,6 +141,28 @@ TEST(NnFast, ForwardWithoutItsDerivedCopyFallsBackToTheReference) {
   forward_reference(*net, ref.act);
   forward_fast(*net, fast.act, simd_best());
   EXPECT_TRUE(same_floats(fast.act, ref.act));
+}
+
+TEST(NnFast, LoadedParametersReachTheFastPath) {
+  std::mt19937 rng(12);
+  auto saved = zero_net(), net = zero_net();
+  random_params(*saved, rng, 0.7f);
+  random_params(*net, rng, 0.7f);  // the derived copy is net's, of other parameters
+  auto b = random_game(rng, 30);
+  b->computer_colour = 2;
+  b->engine = 1;
+  const auto dir = make_temp_dir("nnload");
+  const std::string path = (dir / "tavimor.dat").string();
+  ASSERT_TRUE(save_data_to(path.c_str(), *b, *saved));
+  ASSERT_TRUE(load_data_from(path.c_str(), *b, *net));
+  std::filesystem::remove_all(dir);
+  NetScratch ref{}, got{};
+  encode_position(scratch_of(ref), previous_plane(*b), b->ply == 1);
+  forward_reference(*saved, ref.act);
+  float scores[64], want[64];
+  fold_scores(ref.act[4], want);
+  net_evaluate_concurrent(*net, got, previous_plane(*b), b->ply == 1, scores);
+  EXPECT_TRUE(same_floats(scores, want));
 }
 
 // A sequence of learning steps: the plain stages on one copy, net_learn (or

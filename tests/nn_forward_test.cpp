@@ -14,14 +14,6 @@ namespace {
 
 const float kNan = std::numeric_limits<float>::quiet_NaN();
 
-// The start position with (row 4, column 3) played by colour 1.
-std::unique_ptr<Board> after_first_move() {
-  auto b = std::make_unique<Board>();
-  new_game(*b);
-  EXPECT_EQ(play(*b, 4, 3), 1);
-  return b;
-}
-
 // Expected input plane: +1 on the listed squares, `other` elsewhere.
 std::vector<float> plane_with(std::initializer_list<int> squares, float on = 1.0f, float other = -1.0f) {
   std::vector<float> p(64, other);

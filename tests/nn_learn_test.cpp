@@ -10,13 +10,6 @@
 
 namespace {
 
-std::unique_ptr<Board> after_first_move() {
-  auto b = std::make_unique<Board>();
-  new_game(*b);
-  EXPECT_EQ(play(*b, 4, 3), 1);
-  return b;
-}
-
 // The 64-square target of plane 0 after that move: +1 on the move played,
 // -1 on the three other legal squares.
 float first_target(int s) { return s == 26 ? 1.0f : (s == 19 || s == 37 || s == 44) ? -1.0f : 0.0f; }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "game/board.h"
@@ -23,6 +24,25 @@ inline void random_params(NeuralNet& net, std::mt19937& rng, float spread) {
     for (auto& row : block)
       for (float& v : row) v = u(rng);
   net_params_changed(net);
+}
+
+// The start position with (row 4, column 3) played by colour 1. Plane 0 then
+// holds colour 1 on squares 28 and 35, colour 2 on 27 and 36, the legal
+// marks 19, 26, 37 and 44, and the move to square 26.
+inline std::unique_ptr<Board> after_first_move() {
+  auto b = std::make_unique<Board>();
+  new_game(*b);
+  play(*b, 4, 3);
+  return b;
+}
+
+// The -nnc header line, newline included.
+inline std::string csv_header() {
+  std::string h;
+  for (int i = 0; i < 512; ++i) h += "x__" + std::to_string(i) + ":d" + std::to_string(i) + ",";
+  for (int i = 0; i < 512; ++i)
+    h += "y__" + std::to_string(i) + ":b" + std::to_string(i) + (i < 511 ? "," : "\n");
+  return h;
 }
 
 // A board after `moves` random legal moves from the start (fewer when the
