@@ -1,5 +1,6 @@
 #include "game/board.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -107,6 +108,7 @@ int play(Board& b, int row, int col) {
   b.side = opp;
   b.ply += 1;
   mark_legal(b);
+  assert(board_is_ok(b));
   return directions;
 }
 
@@ -133,7 +135,10 @@ int take_back(Board& b) {
   if (b.ply < 1) return 0;
   b.side = record_get(b.planes[b.ply - 1], kRecMover);
   b.ply -= 1;
-  if (mark_legal(b) > 0) return 1;
+  if (mark_legal(b) > 0) {
+    assert(board_is_ok(b));
+    return 1;
+  }
   b.side = 3 - b.side;
   mark_legal(b);
   std::fputs("error: unknown data after untake...\n", stderr);

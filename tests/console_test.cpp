@@ -128,6 +128,32 @@ TEST_F(Console, EndOfInputAndOverlongLinesEndTheDialogue) {
   EXPECT_EQ(saved->ply, 2);  // d3 and the computer's reply were kept
 }
 
+// Passes: "untake" after the computer had to pass takes back one move; a
+// move typed after the human had to pass is played for the computer's colour.
+TEST_F(Console, PassesAndUntake) {
+  auto b = fresh_board();
+  b->engine = 0;
+  b->computer_colour = 2;
+  // Row a reads O X . X: O's a3 leaves X without a move; O then has a5.
+  set_position(*b, "OX.X" + std::string(60, '.'), 1);
+  prepare(*b);
+  auto r = run_tavimor(dir_, {"-mode", "text"}, "a3\nuntake\nquit\n");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("tavimor> I can put no where...you> "), std::string::npos) << r.err;
+  auto saved = saved_board();
+  EXPECT_EQ(saved->ply, 0);
+  EXPECT_EQ(saved->side, 1);
+
+  // O cannot move, X can: the human passes and the line typed is X's move,
+  // which ends the game with X, the computer, 3 stones up.
+  set_position(*b, "XO" + std::string(62, '.'), 1);
+  prepare(*b);
+  r = run_tavimor(dir_, {"-mode", "text"}, "a3\nquit\n");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("tavimor> You can put no where...you> "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("GAME OVER. I win 3 points.\n"), std::string::npos) << r.err;
+}
+
 // A late position where the human (colour 1) passes and the game then ends.
 TEST_F(Console, GameToItsEnd) {
   auto b = fresh_board();
