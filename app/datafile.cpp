@@ -2,14 +2,21 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/globals.h"
 #include "nn/network.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
-#define TAVIMOR_HAVE_FSYNC 1
+#define TAVIMOR_SYNC(f) (fsync(fileno(f)) == 0)
+#elif defined(_WIN32)
+#include <io.h>
+#define TAVIMOR_SYNC(f) (_commit(_fileno(f)) == 0)
+#else
+#define TAVIMOR_SYNC(f) true
 #endif
 
 static_assert(sizeof(Board) == kBoardBytes);
@@ -63,7 +70,12 @@ bool board_is_possible(const Board& b) {
     for (int c = 0; c < kPlaneCells; ++c) {
       const int row = c / 10, col = c % 10;
       const bool inner = row >= 1 && row <= 8 && col >= 1 && col <= 8;
-      if (inner ? (p[c] & kStoneMask) == 3 : (p[c] & kLowBits) != 0) return false;
+      if (inner) {
+        // A stone, the legal mark and the changed mark: nothing else.
+        if ((p[c] & kStoneMask) == 3 || (p[c] & ~kLowBits) != 0) return false;
+      } else if (c <= kRecMoves ? (p[c] & kLowBits) != 0 : p[c] != 0) {
+        return false;  // the frame holds nothing but the plane record
+      }
     }
     // take_back restores the side from the mover of each plane below ply.
     if (k < b.ply && !in_range(record_get(p, kRecMover), 1, 2)) return false;
@@ -107,12 +119,12 @@ bool save_data_to(const char* path, const Board& board, const NeuralNet& net) {
   const uint8_t sum = data_checksum(board, net);
   bool ok = std::fwrite(&board, 1, kBoardBytes, f) == kBoardBytes &&
             std::fwrite(net.bias, 1, kParamBytes, f) == kParamBytes && std::fputc(sum, f) != EOF &&
-            std::fflush(f) == 0;
-#ifdef TAVIMOR_HAVE_FSYNC
-  ok = ok && fsync(fileno(f)) == 0;
-#endif
+            std::fflush(f) == 0 && TAVIMOR_SYNC(f);
   ok = std::fclose(f) == 0 && ok;
-  if (ok) ok = std::rename(tmp.c_str(), path) == 0;
+  // Replaces an existing file, on every platform (std::rename does not on all).
+  std::error_code ec;
+  if (ok) std::filesystem::rename(tmp, path, ec);
+  ok = ok && !ec;
   if (!ok) {
     std::remove(tmp.c_str());
     print_path_error("cannot write to file", path);

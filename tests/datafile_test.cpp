@@ -177,6 +177,8 @@ TEST_F(DataFile, ImpossibleRecordsAreRefused) {
       [](Board& b) { b.planes[0][11] |= 3; },
       [](Board& b) { b.planes[2][9] = 1; },       // frame cell with low bits
       [](Board& b) { b.planes[1][0] = 7 << 4; },  // a mover that is no colour
+      [](Board& b) { b.planes[b.ply][7] = 16; },  // a frame cell beyond the record
+      [](Board& b) { b.planes[0][45] |= 32; },    // an inner cell with bits above the marks
   };
   int i = 0;
   for (const auto& edit : edits) {
