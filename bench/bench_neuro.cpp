@@ -1,13 +1,16 @@
 // The neural engine: one move on all cores from the benchmark positions, and
-// one whole game of the neural engine against the traditional engine with the
-// learning steps the demo makes.
+// one whole demo game of the neural engine against the traditional engine.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "nn/network.h"
 #include "positions.h"
 #include "search/engine.h"
+#include "ui/console.h"
 
 namespace {
 
@@ -34,33 +37,25 @@ BENCHMARK_CAPTURE(BM_ThinkNeuro, opening, kBenchOpening)->Unit(benchmark::kMilli
 BENCHMARK_CAPTURE(BM_ThinkNeuro, middle, kBenchMiddle)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(BM_ThinkNeuro, late, kBenchLate)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// A whole game as demo mode plays it (without its console output): the
-// neural engine on colour 2 learns before each of its moves that follows a
-// move of the traditional engine.
+// A whole game of demo mode, the neural engine on colour 2, its console
+// output sent to /dev/null for the time of the game.
 void BM_DemoGame(benchmark::State& state) {
   auto net = random_net();
-  int moves = 0;
   for (auto _ : state) {
     auto b = std::make_unique<Board>();
     new_game(*b);
     b->computer_colour = 2;
     SearchContext ctx{b.get(), net.get(), 0};
-    int opponent = 0;
-    while (!check_end(*b)) {
-      if (b->side == b->computer_colour) {
-        if (opponent != 0) {
-          opponent = 0;
-          learn_last_move(ctx);
-        }
-        think_neuro(ctx);
-      } else {
-        think_traditional(ctx);
-        ++opponent;
-      }
-      ++moves;
-    }
+    ConsoleState console = make_console_state();
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    run_demo(console, 0, ctx);
+    dup2(saved, STDERR_FILENO);
+    close(null);
+    close(saved);
   }
-  state.counters["moves"] = moves;
 }
 BENCHMARK(BM_DemoGame)->Unit(benchmark::kMillisecond)->Iterations(1);
 
