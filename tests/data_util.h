@@ -9,10 +9,7 @@
 #include "app/datafile.h"
 #include "board_util.h"
 #include "nn/neural_net.h"
-
-// A network whose parameters are all zero: every square scores 0 and
-// learning leaves it predictable.
-inline std::unique_ptr<NeuralNet> zero_net() { return std::make_unique<NeuralNet>(); }
+#include "nn_util.h"
 
 // Writes board and net as dir/tavimor.dat; true on success.
 inline bool write_data_file(const std::filesystem::path& dir, const Board& board, const NeuralNet& net) {

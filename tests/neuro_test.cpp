@@ -147,12 +147,7 @@ TEST(NeuroSearch, AForcedPassScalesTwiceAndNegates) {
 TEST(NeuroSearch, BoardRestored) {
   auto net = zero_net();
   std::mt19937 rng(3);
-  std::uniform_real_distribution<float> u(-0.7f, 0.7f);
-  for (auto& l : net->bias)
-    for (float& v : l) v = u(rng);
-  for (auto& blk : net->weight)
-    for (auto& row : blk)
-      for (float& v : row) v = u(rng) * 0.1f;
+  random_params(*net, rng, 0.7f, 0.07f);
   Fixture f(std::move(net));
   ASSERT_GE(play_first_moves(*f.board, 46), 46);
   const Board before = *f.board;
@@ -169,12 +164,7 @@ TEST(NeuroSearch, BoardRestored) {
 TEST(NeuroRootConcurrent, ParallelRootMatchesSequentialScores) {
   auto net = zero_net();
   std::mt19937 rng(11);
-  std::uniform_real_distribution<float> u(-0.7f, 0.7f);
-  for (auto& l : net->bias)
-    for (float& v : l) v = u(rng);
-  for (auto& blk : net->weight)
-    for (auto& row : blk)
-      for (float& v : row) v = u(rng) * 0.05f;
+  random_params(*net, rng, 0.7f, 0.035f);
   Fixture f(std::move(net));
   for (int target : {44, 47}) {
     new_game(*f.board);

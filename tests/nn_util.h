@@ -14,15 +14,18 @@
 // A zero-filled network on the heap (4 MB each).
 inline std::unique_ptr<NeuralNet> zero_net() { return std::make_unique<NeuralNet>(); }
 
-// Every bias and weight uniform in [-spread, spread], then the derived copy
-// refreshed.
-inline void random_params(NeuralNet& net, std::mt19937& rng, float spread) {
+// Every bias uniform in [-spread, spread] and every weight in
+// [-weight_spread, weight_spread] (the same spread unless given), then the
+// derived copy refreshed.
+inline void random_params(NeuralNet& net, std::mt19937& rng, float spread, float weight_spread = 0.0f) {
   std::uniform_real_distribution<float> u(-spread, spread);
+  std::uniform_real_distribution<float> w(-(weight_spread > 0.0f ? weight_spread : spread),
+                                          weight_spread > 0.0f ? weight_spread : spread);
   for (auto& layer : net.bias)
     for (float& v : layer) v = u(rng);
   for (auto& block : net.weight)
     for (auto& row : block)
-      for (float& v : row) v = u(rng);
+      for (float& v : row) v = w(rng);
   net_params_changed(net);
 }
 
