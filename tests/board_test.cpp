@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -276,6 +277,44 @@ TEST(Perft, PublishedCountsFromTheStart) {
     EXPECT_TRUE(board_is_ok(*b));
     EXPECT_EQ(b->ply, 0);
   }
+}
+
+// A broken record is reported with the invariant and the square or cell.
+TEST(BoardCheck, NamesTheInvariantAndTheSquare) {
+  const struct {
+    std::function<void(Board&)> edit;
+    const char* fault;
+  } cases[] = {
+      {[](Board& b) { b.planes[0][cell_index(8, 8)] = 3; }, "stones: stone 3 on h8"},
+      {[](Board& b) { b.planes[0][cell_index(1, 1)] |= 64; }, "cell bits: 0x40 above the marks on a1"},
+      {[](Board& b) { b.planes[0][cell_index(3, 4)] &= ~kLegalMark; },
+       "legal marks: no mark on c4 where the move is legal"},
+      {[](Board& b) { b.planes[0][cell_index(6, 6)] |= kLegalMark; },
+       "legal marks: a mark on f6 where no move is legal"},
+      {[](Board& b) { b.planes[0][95] = 1; }, "clear frame: cell 95 holds 0x1"},
+      {[](Board& b) { b.discs2 = 5; }, "disc counts: 2 and 5 recorded, 2 and 2 on the plane"},
+      {[](Board& b) { b.side = 3; }, "side to move: 3 is neither 1 nor 2"},
+  };
+  EXPECT_EQ(board_fault(*fresh_board()), "");
+  for (const auto& c : cases) {
+    auto b = fresh_board();
+    c.edit(*b);
+    EXPECT_EQ(board_fault(*b), c.fault);
+    EXPECT_FALSE(board_is_ok(*b));
+  }
+}
+
+// Builds with assertions (debug, and the sanitizer build CI runs) check the
+// board after every move and stop with what broke.
+TEST(BoardCheckDeathTest, AMoveOnABrokenRecordStops) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "assertions are off in this build";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto b = fresh_board();
+  b->planes[0][7] = 16;  // a frame cell beyond the plane record: the move copies it up
+  EXPECT_DEATH(play(*b, 4, 3), "board invariant broken at ply 1: clear frame: cell 7 holds 0x10");
+#endif
 }
 
 }  // namespace
