@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/datafile.h"
 #include "board_util.h"
@@ -43,4 +44,18 @@ inline int play_first_moves(Board& b, int target) {
     }
   }
   return b.ply;
+}
+
+// Files in dir other than the data file, its lock and the streams of the
+// runs (*.out, *.err, stdin.txt ...): what a run must not leave behind.
+inline std::vector<std::string> stray_files(const std::filesystem::path& dir) {
+  std::vector<std::string> stray;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    const std::string ext = e.path().extension().string();
+    if (name != "tavimor.dat" && name != "tavimor.dat.lock" && ext != ".out" && ext != ".err" &&
+        ext != ".txt")
+      stray.push_back(name);
+  }
+  return stray;
 }

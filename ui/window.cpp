@@ -11,13 +11,16 @@
 
 #include "app/datafile.h"
 #include "app/globals.h"
+#include "app/platform.h"
 #include "app/run.h"
 #include "ui/cube_font.h"
 #include "ui/window_logic.h"
+#include "ui/window_x11.h"
 
 namespace {
 
 constexpr int kWindowFailedStatus = 1;
+constexpr int kWatchMs = 100;  // how often the window looks for a stop signal and for its own end
 
 const GLfloat kDark[4] = {0.1f, 0.1f, 0.1f, 1.0f};   // discs of colour 1
 const GLfloat kLight[4] = {0.9f, 0.9f, 0.9f, 1.0f};  // discs of colour 2 and the text
@@ -198,6 +201,33 @@ void on_close() { save_data(); }
 
 void step_game(int) { apply(run_step(g_window, g_ctx, kEngines)); }
 
+// Between two callbacks: a stop signal, or a window destroyed without a close
+// request, ends the run with a save, as a close does.
+void watch_run(int) {
+  if (const int sig = stop_signal(); sig != 0) {
+    say_stopped(sig);
+    save_data();
+    std::fflush(nullptr);
+    end_by_signal(sig);
+  }
+  if (window_is_gone()) {
+    std::fputs("note: the window is gone.\n", stderr);
+    save_data();
+    std::fflush(nullptr);
+    std::_Exit(0);  // the window library must not clean up a window that is gone
+  }
+  glutTimerFunc(kWatchMs, watch_run, 0);
+}
+
+// The connection to the display broke: nothing can be shown any more, but
+// the game is kept.
+void on_display_lost() {
+  std::fputs("error: the connection to the display is lost.\n", stderr);
+  save_data();
+  std::fflush(nullptr);
+  std::_Exit(kWindowFailedStatus);
+}
+
 void message_timeout(int value) { apply(message_expired(g_window, g_board, value)); }
 
 void animate_flip(int n) { apply(animation_frame(g_window.flip_frames, WindowTimer::animate_flip, n)); }
@@ -220,6 +250,7 @@ void on_window_error(const char* fmt, va_list ap) {
 }
 
 void on_window_warning(const char* fmt, va_list ap) {
+  if (stop_signal() != 0) return;  // the signal interrupted the library's wait; the run ends anyway
   char what[512];
   std::vsnprintf(what, sizeof what, fmt, ap);
   std::fprintf(stderr, "note: window: %s.\n", what);
@@ -237,6 +268,7 @@ void run_window(int argc, char** argv) {
   const std::string title = std::string("Tavimor ") + kVersion + "  " + kNotice;
   glutCreateWindow(title.c_str());
   g_window_open = true;
+  watch_display_connection(on_display_lost);
   // Comes after the window exists and so leaves it as created: single
   // buffered RGBA with a depth buffer, the library's default.
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_ALPHA);
@@ -256,5 +288,6 @@ void run_window(int argc, char** argv) {
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 
   glutTimerFunc(10, step_game, 0);
+  glutTimerFunc(kWatchMs, watch_run, 0);
   glutMainLoop();
 }
