@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 
 #include "data_util.h"
@@ -115,6 +116,7 @@ TEST_F(Reliability, TwoRunsAtOnceNeitherLoseNorCorruptTheFile) {
     ASSERT_EQ(stray_files(dir_), std::vector<std::string>{});
   }
   EXPECT_GT(refusals, 0) << "the runs never overlapped";
+  std::printf("[          ] 25 pairs: %d runs saved, %d refused\n", saves, refusals);
 }
 
 // A file that does not load is kept under the next free name before a fresh
@@ -198,23 +200,30 @@ TEST_F(Reliability, StopSignalAtThePromptSavesTheGame) {
   }
 }
 
-// A signal while the computer thinks lets the move complete, then saves.
+// A signal while the computer thinks lets the move complete, then saves. In
+// demo mode the game is left unfinished for the next run to go on with.
 TEST_F(Reliability, StopSignalWhileThinkingSavesAfterTheMove) {
-  auto b = fresh_board();
-  b->computer_colour = 1;  // the neural engine moves first
-  prepare(*b);
-  int in[2];
-  ASSERT_EQ(pipe(in), 0);
-  pid_ = start_tavimor(dir_, {"-mode", "text"}, in[0], "think");
-  close(in[0]);
-  ASSERT_TRUE(wait_for("think", "tavimor> I'm thinking..."));
-  kill(pid_, SIGINT);
-  EXPECT_EQ(wait_exit(pid_, kWaitMs), 128 + SIGINT) << err("think");
-  close(in[1]);
-  EXPECT_FALSE(has(err("think"), "you> ")) << "the signal came after the move";
-  auto saved = saved_board();
-  ASSERT_TRUE(saved);
-  EXPECT_EQ(saved->ply, 1);
+  for (const char* mode : {"text", "demo"}) {
+    auto b = fresh_board();
+    b->computer_colour = 1;  // the neural engine moves first
+    prepare(*b);
+    int in[2];
+    ASSERT_EQ(pipe(in), 0);
+    const std::string tag = std::string("think-") + mode;
+    pid_ = start_tavimor(dir_, {"-mode", mode}, in[0], tag);
+    close(in[0]);
+    ASSERT_TRUE(wait_for(tag, "thinking..."));
+    kill(pid_, SIGINT);
+    EXPECT_EQ(wait_exit(pid_, kWaitMs), 128 + SIGINT) << err(tag);
+    close(in[1]);
+    const std::string e = err(tag);
+    EXPECT_EQ(count_of(e, "thinking..."), 1) << e;
+    EXPECT_FALSE(has(e, "you> ")) << e;
+    auto saved = saved_board();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->ply, 1) << mode;
+    EXPECT_EQ(saved->computer_colour, 1) << mode;
+  }
 }
 
 // A second signal ends the run at once, even in the middle of a save: the old
@@ -268,6 +277,8 @@ TEST_F(Reliability, SecondSignalDuringASaveKeepsTheOldFile) {
     EXPECT_EQ(stray_files(dir_), std::vector<std::string>{});
   }
   EXPECT_GT(cut_short, 0) << "no signal arrived during a save";
+  std::printf("[          ] 10 runs: %d cut short in the save, %d saved whole first\n", cut_short,
+              10 - cut_short);
 }
 
 // A closed pipe on standard output does not end the run before it saves.
