@@ -248,7 +248,8 @@ std::string plot_script(const std::vector<GameRow>& rows, const std::string& png
        "set multiplot layout 2,1 title 'tavimor: the neural engine against the traditional engine, " +
        std::to_string(rows.size()) +
        " demo games'\n"
-       "set grid\nset key inside left top opaque\nset lmargin 10\nset rmargin 4\nset xlabel 'game'\n" +
+       "set grid\nset key inside left top opaque\nset lmargin 10\nset rmargin 4\nset xlabel 'game'\n"
+       "set autoscale xfix\nset offsets graph 0.01, graph 0.01, 0, 0\n" +
        (rows.back().game - rows.front().game < kShareWindow ? "set xtics 1\n" : "") +
        "set ylabel \"neural engine's share of the discs (%)\"\nset yrange [0:100]\n"
        "plot $games using 1:2 with points pt 7 ps 0.6 lc rgb '#8080c0' title 'per game', \\\n"
