@@ -129,13 +129,12 @@ bool parse_args(int argc, char** argv, Args& args) {
   return true;
 }
 
-// The rows of an existing record; false when the file is there but is not a
-// record of training games. ends_with_newline tells whether a row may follow
-// directly.
-bool read_record(std::vector<GameRow>& rows, bool& ends_with_newline) {
-  ends_with_newline = true;
-  if (!fs::exists(kRecordName)) return true;
+// The rows of an existing record; false when the file holds something else
+// than a record of training games. tail is what must come before the next
+// row: the header for a new record, a newline after a cut last line.
+bool read_record(std::vector<GameRow>& rows, std::string& tail) {
   const std::string text = read_text(kRecordName);
+  tail = text.empty() ? record_header() : text.back() == '\n' ? "" : "\n";
   if (text.empty()) return true;
   std::istringstream in(text);
   std::string line;
@@ -149,7 +148,6 @@ bool read_record(std::vector<GameRow>& rows, bool& ends_with_newline) {
       std::fprintf(stderr, "note: line %d of '%s' is not a game's row; it is left out.\n", number,
                    kRecordName);
   }
-  ends_with_newline = text.back() == '\n';
   return true;
 }
 
@@ -206,8 +204,8 @@ struct ProgressLine {
 
 int train(const Args& args) {
   std::vector<GameRow> record;
-  bool ends_with_newline = true;
-  if (!read_record(record, ends_with_newline)) {
+  std::string tail;
+  if (!read_record(record, tail)) {
     std::fprintf(stderr, "error: '%s' is not a record of training games; move it away to start a new one.\n",
                  kRecordName);
     return kFailed;
@@ -219,7 +217,8 @@ int train(const Args& args) {
   auto net = std::make_unique<NeuralNet>();
   // A file that does not load would be replaced by a fresh network: stop
   // before the program does that.
-  bool had_file = fs::exists(kDataFileName);
+  std::error_code ec;
+  bool had_file = fs::exists(kDataFileName, ec);
   int colour = 2;  // the neural engine's colour after a reset
   if (had_file) {
     const DataState start = inspect_data_file(kDataFileName, *board, *net);
@@ -235,8 +234,7 @@ int train(const Args& args) {
   if (!record.empty())
     std::fprintf(stderr, "note: '%s' holds %zu games; this run goes on from game %d.\n", kRecordName,
                  record.size(), first);
-  const bool new_record = !fs::exists(kRecordName) || fs::file_size(kRecordName) == 0;
-  if (!append_text(new_record ? record_header() : ends_with_newline ? "" : "\n")) {
+  if (!append_text(tail)) {
     std::fprintf(stderr, "error: cannot write to file '%s'.\n", kRecordName);
     return kFailed;
   }
