@@ -45,6 +45,19 @@ void print_path_error(const char* what, const char* path) {
   std::fprintf(stderr, "error: %s '%s'.\n", what, file_name(path));
 }
 
+// Why a path that open_regular_file did not open cannot load.
+DataFault unopened_fault(PathKind kind) {
+  switch (kind) {
+    case PathKind::missing:
+      return DataFault::missing;
+    case PathKind::file:
+    case PathKind::unknown:
+      return DataFault::unreadable;
+    default:
+      return DataFault::not_a_file;
+  }
+}
+
 bool in_range(int v, int lo, int hi) { return v >= lo && v <= hi; }
 
 }  // namespace
@@ -90,48 +103,78 @@ bool params_are_finite(const NeuralNet& net) {
   return true;
 }
 
-LoadResult read_data(std::FILE* f, const char* name, Board& board, NeuralNet& net) {
+const char* data_fault_text(DataFault fault) {
+  switch (fault) {
+    case DataFault::missing:
+    case DataFault::unreadable:
+      return "cannot read from file";
+    case DataFault::not_a_file:
+      return "no regular file at";
+    case DataFault::checksum:
+      return "checksum error in";
+    case DataFault::impossible:
+      return "impossible game record in";
+    case DataFault::non_finite:
+      return "non-finite network parameters in";
+    case DataFault::none:
+      break;
+  }
+  return "";
+}
+
+DataFault read_data(std::FILE* f, Board& board, NeuralNet& net) {
   // A short file leaves the rest of each object as it was.
   const std::size_t got = std::fread(&board, 1, kBoardBytes, f);
   if (got == kBoardBytes) std::fread(net.bias, 1, kParamBytes, f);
   const uint8_t sum = data_checksum(board, net);
   const int stored = std::fgetc(f);
-  if (stored == EOF || static_cast<uint8_t>(stored) != sum) {
-    print_path_error("checksum error in", name);
-    return LoadResult::damaged;
-  }
-  if (!board_is_possible(board)) {
-    print_path_error("impossible game record in", name);
-    return LoadResult::damaged;
-  }
-  if (!params_are_finite(net)) {
-    print_path_error("non-finite network parameters in", name);
-    return LoadResult::damaged;
+  if (stored == EOF || static_cast<uint8_t>(stored) != sum) return DataFault::checksum;
+  if (!board_is_possible(board)) return DataFault::impossible;
+  if (!params_are_finite(net)) return DataFault::non_finite;
+  return DataFault::none;
+}
+
+DataFault read_data_from(const char* path, Board& board, NeuralNet& net, PathKind* kind) {
+  PathKind found = PathKind::unknown;
+  std::FILE* f = open_regular_file(path, found);
+  if (kind != nullptr) *kind = found;
+  if (f == nullptr) return unopened_fault(found);
+  const DataFault fault = read_data(f, board, net);
+  std::fclose(f);
+  return fault;
+}
+
+DataFault load_data_stream(std::FILE* f, const char* name, Board& board, NeuralNet& net) {
+  const DataFault fault = read_data(f, board, net);
+  if (fault != DataFault::none) {
+    print_path_error(data_fault_text(fault), name);
+    return fault;
   }
   std::fputs("tavimor> datafile was loaded.\n", stderr);
   mark_legal(board);
   net_params_changed(net);
-  return LoadResult::loaded;
+  return DataFault::none;
 }
 
-LoadResult load_data_file(const char* path, Board& board, NeuralNet& net) {
+DataFault load_data_file(const char* path, Board& board, NeuralNet& net) {
   PathKind kind = PathKind::unknown;
   std::FILE* f = open_regular_file(path, kind);
   if (f == nullptr) {
-    if (kind != PathKind::file && kind != PathKind::missing && kind != PathKind::unknown) {
+    const DataFault fault = unopened_fault(kind);
+    if (fault == DataFault::not_a_file) {
       std::fprintf(stderr, "error: '%s' is %s, not a data file.\n", file_name(path), path_kind_name(kind));
-      return LoadResult::not_a_file;
+    } else {
+      print_path_error(data_fault_text(fault), path);
     }
-    print_path_error("cannot read from file", path);
-    return kind == PathKind::missing ? LoadResult::missing : LoadResult::unreadable;
+    return fault;
   }
-  const LoadResult result = read_data(f, path, board, net);
+  const DataFault fault = load_data_stream(f, path, board, net);
   std::fclose(f);
-  return result;
+  return fault;
 }
 
 bool load_data_from(const char* path, Board& board, NeuralNet& net) {
-  return load_data_file(path, board, net) == LoadResult::loaded;
+  return load_data_file(path, board, net) == DataFault::none;
 }
 
 std::string data_temp_path(const char* path, int attempt) {

@@ -19,23 +19,35 @@ inline constexpr std::size_t kDataFileBytes = 4228985;
 // XOR of every byte of the board record and then the parameter block.
 uint8_t data_checksum(const Board& board, const NeuralNet& net);
 
-// How a load ended.
-enum class LoadResult {
-  loaded,
+// Why a data file does not load.
+enum class DataFault {
+  none,
   missing,     // nothing of that name
-  unreadable,  // a file that could not be opened for reading
-  damaged,     // short, a wrong checksum, an impossible record or parameters that are not finite
-  not_a_file,  // a folder, a pipe, a device...: refused without being opened
+  unreadable,  // a file that cannot be opened for reading
+  not_a_file,  // a folder, a pipe, a device...: never opened
+  checksum,    // short, or its checksum byte is wrong
+  impossible,  // the checksum holds, the game record is impossible
+  non_finite,  // the checksum holds, a parameter is a non-number or an infinity
 };
 
-// Reads path straight into board and the parameter block of net and prints
-// what happened. On success the current plane's marks and the network's
-// transposed weights are recomputed. A file whose checksum holds is still
-// refused when its board is impossible or a parameter is not a finite number.
-// Never blocks and never writes; no lock needed.
-LoadResult load_data_file(const char* path, Board& board, NeuralNet& net);
+// The words of the error line for fault, before the file's name
+// ("checksum error in"); empty for none.
+const char* data_fault_text(DataFault fault);
+
+// Reads path straight into board and the parameter block of net and says
+// whether it would load, printing nothing and deriving nothing (a short file
+// leaves the rest of each object as it was). Never blocks, whatever path
+// names; kind, if given, receives what it names. Never writes; needs no lock.
+DataFault read_data_from(const char* path, Board& board, NeuralNet& net, PathKind* kind = nullptr);
+// The same from an open stream.
+DataFault read_data(std::FILE* f, Board& board, NeuralNet& net);
+
+// Loads path into board and net as read_data_from reads it, printing what
+// happened; on success the current plane's marks and the network's
+// transposed weights are recomputed.
+DataFault load_data_file(const char* path, Board& board, NeuralNet& net);
 // The same from an open stream; name is the file's name in the messages.
-LoadResult read_data(std::FILE* f, const char* name, Board& board, NeuralNet& net);
+DataFault load_data_stream(std::FILE* f, const char* name, Board& board, NeuralNet& net);
 // True when load_data_file loads.
 bool load_data_from(const char* path, Board& board, NeuralNet& net);
 

@@ -206,6 +206,8 @@ const char* signal_name(int sig) {
   }
 }
 
+void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }
+
 void end_by_signal(int sig) {
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);

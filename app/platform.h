@@ -56,6 +56,9 @@ int stop_signal();
 // "SIGINT" and so on.
 const char* signal_name(int sig);
 
+// Says on standard error which signal stops the run (before it saves).
+void say_stopped(int sig);
+
 // Ends the process as the signal would have ended it.
 [[noreturn]] void end_by_signal(int sig);
 

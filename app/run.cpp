@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <string>
 
 #include "app/datafile.h"
 #include "app/globals.h"
@@ -28,18 +29,20 @@ void reset_state() {
 // Runs the front end chosen on the command line until it returns.
 void run_front_end(const Options& opts, int argc, const char* const* argv) {
   switch (opts.mode) {
-    case kModeWin:
+    case kModeWin: {
+      const std::string title = std::string("Tavimor ") + kVersion + "  " + kNotice;
       // The window library sees no arguments: none are left after the options.
-      run_window(0, const_cast<char**>(argv + argc));
+      run_window(0, const_cast<char**>(argv + argc), WindowSetup{&g_ctx, title.c_str(), save_data});
       break;
+    }
     case kModeText: {
       ConsoleState state = make_console_state();
-      run_text(state);
+      run_text(state, g_ctx, stdin);
       break;
     }
     case kModeDemo: {
       ConsoleState state = make_console_state();
-      run_demo(state, opts.diag_mode);
+      run_demo(state, opts.diag_mode, g_ctx);
       break;
     }
     default:
@@ -70,12 +73,12 @@ int run_program(int argc, const char* const* argv) {
       break;
   }
 
-  const LoadResult loaded = load_data_file(kDataFileName, g_board, g_net);
-  if (loaded == LoadResult::not_a_file) return kRefusedStatus;
-  if (loaded != LoadResult::loaded) {
+  const DataFault fault = load_data_file(kDataFileName, g_board, g_net);
+  if (fault == DataFault::not_a_file) return kRefusedStatus;
+  if (fault != DataFault::none) {
     // A file that is there but did not load is moved aside, never overwritten.
     std::string kept;
-    const bool keep = loaded == LoadResult::damaged || loaded == LoadResult::unreadable;
+    const bool keep = fault != DataFault::missing;
     if (keep && !keep_aside(kDataFileName, kept)) {
       std::fputs("error: the old datafile cannot be kept aside. the run stops and leaves it as it was.\n",
                  stderr);
@@ -101,5 +104,3 @@ int run_program(int argc, const char* const* argv) {
   }
   return 0;
 }
-
-void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }

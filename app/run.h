@@ -4,9 +4,7 @@
 
 int run_program(int argc, const char* const* argv);
 
-// Says that a stop signal ends the run (before the run saves).
-void say_stopped(int sig);
+#include "version.h"  // kVersion, generated from the build's version
 
-inline constexpr const char* kVersion = "4.32";
 // The notice after the version in the banner and in the window title.
 inline constexpr const char* kNotice = "(c) the tavimor developers; an Othello program.";

@@ -11,6 +11,7 @@ packages=(
   libclang-rt-14-dev  # libFuzzer for clang 14 (scripts/fuzz.sh)
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
+  gnuplot-nox
 )
 
 missing=()

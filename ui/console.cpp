@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/globals.h"
 #include "app/platform.h"
 #include "search/engine.h"
 
@@ -157,8 +156,6 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
   }
 }
 
-void run_text(ConsoleState& state) { run_text(state, g_ctx, stdin); }
-
 int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   Board& b = *ctx.board;
   for (;;) {
@@ -194,5 +191,3 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   b.computer_colour = 3 - b.computer_colour;
   return state.result;
 }
-
-int run_demo(ConsoleState& state, int diag_mode) { return run_demo(state, diag_mode, g_ctx); }

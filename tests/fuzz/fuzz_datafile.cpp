@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::FILE* f = fmemopen(g_file->data(), length, "rb");
   if (f != nullptr) {
     Board& b = *g_board;
-    if (read_data(f, "tavimor.dat", b, *g_net) == LoadResult::loaded) {
+    if (load_data_stream(f, "tavimor.dat", b, *g_net) == DataFault::none) {
       if (!board_is_ok(b)) finding(board_fault(b).c_str());
       if (!params_are_finite(*g_net)) finding("non-finite parameters loaded");
       // The game goes on from here and back to its start.
