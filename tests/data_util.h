@@ -22,6 +22,14 @@ inline bool read_data_file(const std::filesystem::path& dir, Board& board, Neura
   return load_data_from((dir / "tavimor.dat").string().c_str(), board, net);
 }
 
+// The board of dir/tavimor.dat, read without a word; null when it does not load.
+inline std::unique_ptr<Board> saved_board_in(const std::filesystem::path& dir) {
+  auto b = std::make_unique<Board>();
+  auto net = std::make_unique<NeuralNet>();
+  const bool ok = read_data_from((dir / "tavimor.dat").string().c_str(), *b, *net) == DataFault::none;
+  return ok ? std::move(b) : nullptr;
+}
+
 // Plays a fixed sequence of moves given as "d3c5..." (letter = row, digit =
 // column, as the console names squares); false when one is refused.
 inline bool play_line(Board& b, const std::string& moves) {

@@ -31,6 +31,15 @@ inline std::string read_file(const std::filesystem::path& p) {
   return s.str();
 }
 
+inline void write_file(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline bool contains(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
+
 inline std::string shell_quote(const std::string& s) {
   std::string q(1, '\'');
   for (char c : s) {
@@ -119,14 +128,43 @@ inline void stop_process(pid_t& pid) {
   }
 }
 
+// A pipe to read text from; its write end stays open in *keep when given.
+inline int pipe_reading(const std::string& text, int* keep = nullptr) {
+  int fds[2];
+  if (pipe(fds) != 0 || write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    return -1;
+  if (keep != nullptr)
+    *keep = fds[1];
+  else
+    close(fds[1]);
+  return fds[0];
+}
+
+// Waits until the file holds text at least `times` times; false at the deadline.
+inline bool wait_for_text(const std::filesystem::path& file, const std::string& text, int times = 1,
+                          int timeout_ms = 120000) {
+  for (const int64_t deadline = now_ms() + timeout_ms; now_ms() < deadline; sleep_ms(2)) {
+    const std::string s = read_file(file);
+    int n = 0;
+    for (auto at = s.find(text); at != std::string::npos; at = s.find(text, at + 1)) ++n;
+    if (n >= times) return true;
+  }
+  return false;
+}
+
 // Starts the program in dir without waiting for it: standard input from
 // in_fd, standard output to out_fd (-1: dir/<tag>.out), standard error to
 // dir/<tag>.err. With gate_fd >= 0 the child first waits until the gate's
 // write end is closed, so that several runs can be let go at one moment.
+// in_fd and out_fd go to the child: the caller's copies are closed.
 inline pid_t start_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args, int in_fd,
                            const std::string& tag, int out_fd = -1, int gate_fd = -1) {
   const pid_t pid = fork();
-  if (pid != 0) return pid;
+  if (pid != 0) {
+    close(in_fd);
+    if (out_fd >= 0) close(out_fd);
+    return pid;
+  }
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (chdir(dir.c_str()) != 0) _exit(126);
   if (out_fd < 0) out_fd = open((tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
