@@ -134,11 +134,10 @@ DataFault read_data(std::FILE* f, Board& board, NeuralNet& net) {
   return DataFault::none;
 }
 
-DataFault read_data_from(const char* path, Board& board, NeuralNet& net, PathKind* kind) {
-  PathKind found = PathKind::unknown;
-  std::FILE* f = open_regular_file(path, found);
-  if (kind != nullptr) *kind = found;
-  if (f == nullptr) return unopened_fault(found);
+DataFault read_data_from(const char* path, Board& board, NeuralNet& net) {
+  PathKind kind = PathKind::unknown;
+  std::FILE* f = open_regular_file(path, kind);
+  if (f == nullptr) return unopened_fault(kind);
   const DataFault fault = read_data(f, board, net);
   std::fclose(f);
   return fault;

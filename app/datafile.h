@@ -37,8 +37,8 @@ const char* data_fault_text(DataFault fault);
 // Reads path straight into board and the parameter block of net and says
 // whether it would load, printing nothing and deriving nothing (a short file
 // leaves the rest of each object as it was). Never blocks, whatever path
-// names; kind, if given, receives what it names. Never writes; needs no lock.
-DataFault read_data_from(const char* path, Board& board, NeuralNet& net, PathKind* kind = nullptr);
+// names; never writes, so it needs no lock.
+DataFault read_data_from(const char* path, Board& board, NeuralNet& net);
 // The same from an open stream.
 DataFault read_data(std::FILE* f, Board& board, NeuralNet& net);
 
