@@ -99,6 +99,10 @@ int take_back(Board& b);
 inline int32_t* previous_plane(Board& b) { return b.planes[b.ply - 1]; }
 inline const int32_t* previous_plane(const Board& b) { return b.planes[b.ply - 1]; }
 
+// True when the current plane was reached by a move (the plane below records
+// it). A game set up from a position has no move below its first plane.
+inline bool has_last_move(const Board& b) { return b.ply > 0 && record_get(previous_plane(b), kRecRow) != 0; }
+
 // Leaf positions at the given depth. A forced pass counts as a ply; a finished
 // game is one leaf.
 uint64_t perft(Board& b, int depth);

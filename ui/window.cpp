@@ -194,7 +194,7 @@ void on_mouse(int button, int state, int x, int y) {
 // (a failed save reports itself).
 void on_close() { g_setup.save(); }
 
-void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngines)); }
+void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngineCalls)); }
 
 void message_timeout(int value) { apply(message_expired(g_window, *g_setup.ctx->board, value)); }
 
