@@ -80,6 +80,15 @@ int mark_legal(Board& b);
 // engine, pass_flag and colour_scheme.
 void new_game(Board& b);
 
+// A game that starts from a given position: stones[s] is 0 (empty), 1 or 2
+// for square s, and `side` is to move. The ply becomes the stone count minus
+// 4, the moves a game from the usual start would have played, so that the
+// board is full at ply 60 and the endgame begins at the same number of empty
+// squares; the planes below hold the same stones with no move recorded.
+// Keeps the settings like new_game. False, with the board unchanged, for
+// fewer than 4 stones, a value out of range or a side other than 1 or 2.
+bool new_game_from(Board& b, const int (&stones)[64], int side);
+
 // Plays (row, column) for the side to move. The move must carry the legal
 // mark of the last mark_legal. Returns the number of directions flipped
 // (1..8), or 0 when refused (only the scratch plane above ply changes).
