@@ -215,8 +215,8 @@ bool analyze_game(SearchContext& ctx, EngineKind engine, const GameRecord& recor
   std::fputs("ply,player,move,score,best,best_score\n", out);
   for (int i = 0; i < record.count; ++i) {
     const RecordMove& m = record.moves[i];
-    check_end(*pos);  // a forced pass hands the position to the mover
     if (m.row != 0) {
+      check_end(*pos);  // a pass the rules force hands the position to the mover
       *work = *pos;
       SearchContext c{work.get(), ctx.net, 0};
       RootScores all;
