@@ -283,6 +283,44 @@ TEST_F(Nboard, GoPlaysWhatTheTextDialoguePlays) {
   }
 }
 
+// The neural engine learns before a go from a move of the colour it did not
+// play at its previous go, and from nothing else: not from a game given with
+// "set game", not from hints.
+TEST_F(Nboard, TheNeuralEngineLearnsFromTheOpponentsMovesOnly) {
+  std::vector<RecordMove> moves;
+  auto start = fresh_board();
+  for (uint32_t seed = 1;; ++seed) {  // late, small trees; white has just moved, black is to move
+    ASSERT_LT(seed, 200u);
+    auto p = std::make_unique<Board>(*start);
+    std::mt19937 rng(seed);
+    moves.clear();
+    random_moves(*p, rng, 44, moves);
+    if (moves.size() == 44 && moves.back().colour == 2 && moves.back().row != 0 && check_end(*p) == 0 &&
+        p->pass_flag == 0)
+      break;
+  }
+  std::mt19937 rng(5);
+  auto net = zero_net();
+  random_params(*net, rng, 0.7f, 0.07f);
+  ASSERT_TRUE(write_data_file(dir_, *start, *net));
+  const std::string before = "set game " + ggf_of(*start, moves, moves.size() - 1) + "\n";
+  const std::string last = "move " + square_name(moves.back().row, moves.back().col, true) + "\n";
+  // White's move first comes after a go for white (its own), then after a go
+  // for black (the opponent's).
+  const ExeResult r = run({}, "nboard 2\n" + before + "go\n" + last + "hint 64\ngo\nhint 64\n" + before +
+                                  last + "hint 64\ngo\nhint 64\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> hints(1);  // the lines of each hint, one string per hint
+  for (const std::string& l : lines_of(r.out)) {
+    if (l.rfind("search ", 0) == 0) hints.back() += l + "\n";
+    if (l == "status" && !hints.back().empty()) hints.emplace_back();
+  }
+  ASSERT_EQ(hints.size(), 5u) << r.out;
+  EXPECT_EQ(hints[0], hints[1]);  // the engine's own move taught nothing
+  EXPECT_EQ(hints[1], hints[2]);  // nor did the hint after the opponent's
+  EXPECT_NE(hints[2], hints[3]);  // the next go learned it
+}
+
 // The analysis of a game scores every move played and the engine's choice as
 // the engine scores them, from a move list and from a GGF file with a pass.
 TEST_F(Nboard, AnalysisScoresEveryMove) {
