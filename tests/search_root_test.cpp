@@ -174,8 +174,9 @@ int32_t reference_value(SearchContext& ctx, EngineKind engine, int s) {
 
 // Asked for every root score, each engine lists every legal square with the
 // score its formula gives, and plays a move of the highest score; asked for
-// the move only, it plays a move of that same score.
-TEST(ComputerMove, ListsTheScoreOfEveryRootMove) {
+// the move only, it plays a move of that same score. The roots run on all
+// cores, so the ThreadSanitizer run takes this test too.
+TEST(ComputerMoveConcurrent, ListsTheScoreOfEveryRootMove) {
   std::mt19937 rng(7);
   auto net = zero_net();
   random_params(*net, rng, 0.7f, 0.07f);
