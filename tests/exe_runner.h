@@ -47,10 +47,12 @@ inline std::filesystem::path make_temp_dir(const std::string& tag) {
   return dir ? std::filesystem::path(dir) : std::filesystem::path();
 }
 
-// Runs the executable exe (see run_tavimor).
-inline ExeResult run_executable(const char* exe, const std::filesystem::path& dir,
-                                const std::vector<std::string>& args, const std::string& input,
-                                const std::string& prefix) {
+// Runs the executable exe in dir. prefix is put before the command in the
+// shell line (for example limits). The program runs without a display, so
+// that window mode ends at once.
+inline ExeResult run_exe(const std::string& exe, const std::filesystem::path& dir,
+                         const std::vector<std::string>& args, const std::string& input = "",
+                         const std::string& prefix = "") {
   {
     std::ofstream in(dir / "stdin.txt", std::ios::binary);
     in << input;
@@ -71,9 +73,7 @@ inline ExeResult run_executable(const char* exe, const std::filesystem::path& di
   return r;
 }
 
-// prefix is put before the command in the shell line (for example limits).
-// The program runs without a display, so that window mode ends at once.
 inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args,
                              const std::string& input = "", const std::string& prefix = "") {
-  return run_executable(TAVIMOR_EXE, dir, args, input, prefix);
+  return run_exe(TAVIMOR_EXE, dir, args, input, prefix);
 }

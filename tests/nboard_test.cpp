@@ -105,7 +105,7 @@ class Nboard : public ::testing::Test {
   void SetUp() override { dir_ = make_temp_dir("nboard"); }
   void TearDown() override { fs::remove_all(dir_); }
   ExeResult run(const std::vector<std::string>& args, const std::string& input) {
-    return run_executable(TAVIMOR_NBOARD_EXE, dir_, args, input, "timeout 300");
+    return run_exe(TAVIMOR_NBOARD_EXE, dir_, args, input, "timeout 300");
   }
   fs::path dir_;
 };
