@@ -12,6 +12,7 @@ packages=(
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
   gnuplot-nox
+  python3
 )
 
 missing=()

@@ -128,15 +128,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
           stderr);
     } else if (b.side == b.computer_colour) {
       std::fputs("tavimor> I'm thinking...", stderr);
-      if (b.engine == 1) {
-        if (opponent_moves != 0) {
-          opponent_moves = 0;
-          learn_last_move(ctx);
-        }
-        think_neuro(ctx);
-      } else {
-        think_traditional(ctx);
-      }
+      computer_move(ctx, engine_of(b), nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
       continue;
     }
@@ -165,15 +157,11 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
     if (check_end(b)) break;
     if (b.side == b.computer_colour) {
       std::fputs("tavimor> neuro thinking...", stderr);
-      if (opponent_moves != 0) {
-        opponent_moves = 0;
-        learn_last_move(ctx);
-      }
-      think_neuro(ctx);
+      computer_move(ctx, EngineKind::neuro, nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
     } else {
       std::fputs("tavimor> trady thinking...", stderr);
-      think_traditional(ctx);
+      computer_move(ctx, EngineKind::traditional, nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
       ++opponent_moves;
     }

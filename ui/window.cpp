@@ -197,7 +197,7 @@ void on_mouse(int button, int state, int x, int y) {
 // (a failed save reports itself).
 void on_close() { g_setup.save(); }
 
-void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngines)); }
+void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngineCalls)); }
 
 // Between two callbacks: a stop signal, or a window destroyed without a close
 // request, ends the run with a save, as a close does.
