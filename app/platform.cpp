@@ -1,20 +1,276 @@
-// The POSIX forms of the platform calls.
+// The platform calls in their two forms: Windows, and POSIX (Linux and the
+// other Unix systems). Everything else in the program goes through the
+// standard library.
 #include "app/platform.h"
 
-#if !defined(__unix__) && !defined(__APPLE__)
-#error "app/platform.cpp holds only the POSIX forms of its calls so far"
-#endif
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <string>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#elif defined(__unix__) || defined(__APPLE__)
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#error "app/platform.cpp has the Windows and the POSIX forms of its calls, no others"
+#endif
 
-#include <atomic>
-#include <cstring>
-#include <string>
+namespace {
+
+// Written by the stop handler, read by the run.
+std::atomic<int> g_signals{0};
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+// The unfinished file, for the handler to remove.
+char g_unfinished[512];
+std::atomic<bool> g_has_unfinished{false};
+
+}  // namespace
+
+const char* path_kind_name(PathKind kind) {
+  switch (kind) {
+    case PathKind::missing:
+      return "missing";
+    case PathKind::file:
+      return "a file";
+    case PathKind::folder:
+      return "a folder";
+    case PathKind::pipe:
+      return "a named pipe";
+    case PathKind::device:
+      return "a device";
+    case PathKind::socket:
+      return "a socket";
+    case PathKind::other:
+      return "a special file";
+    case PathKind::unknown:
+      break;
+  }
+  return "of an unknown kind";
+}
+
+void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }
+
+void set_unfinished_file(const char* path) {
+  if (path == nullptr || std::strlen(path) >= sizeof g_unfinished) {
+    g_has_unfinished.store(false, std::memory_order_release);
+    return;
+  }
+  g_has_unfinished.store(false, std::memory_order_release);
+  std::strcpy(g_unfinished, path);
+  g_has_unfinished.store(true, std::memory_order_release);
+}
+
+#if defined(_WIN32)
+
+namespace {
+
+// The exit status of a process that Ctrl-C ended.
+constexpr DWORD kCtrlCExit = 0xC000013AU;
+// How often the stop handler interrupts a read of standard input until the
+// run has seen the stop.
+constexpr DWORD kCancelEveryMs = 10;
+
+// The thread that reads standard input and runs the game.
+HANDLE g_main_thread = nullptr;
+// Set when the run has seen the stop: the handler stops interrupting it.
+std::atomic<bool> g_stop_seen{false};
+
+// A reparse point that the POSIX layer of Windows (WSL) uses for the special
+// files of its file systems.
+PathKind reparse_kind(const char* path) {
+  WIN32_FIND_DATAA found;
+  const HANDLE h = FindFirstFileA(path, &found);
+  if (h == INVALID_HANDLE_VALUE) return PathKind::unknown;
+  FindClose(h);
+  constexpr DWORD kTagAfUnix = 0x80000023, kTagFifo = 0x80000024, kTagChr = 0x80000025, kTagBlk = 0x80000026;
+  switch (found.dwReserved0) {
+    case kTagAfUnix:
+      return PathKind::socket;
+    case kTagFifo:
+      return PathKind::pipe;
+    case kTagChr:
+    case kTagBlk:
+      return PathKind::device;
+    default:
+      return PathKind::file;  // a link: what it names decides once it is open
+  }
+}
+
+PathKind kind_of_handle(HANDLE h) {
+  switch (GetFileType(h)) {
+    case FILE_TYPE_DISK: {
+      BY_HANDLE_FILE_INFORMATION info;
+      if (!GetFileInformationByHandle(h, &info)) return PathKind::unknown;
+      return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::folder : PathKind::file;
+    }
+    case FILE_TYPE_PIPE:
+      return PathKind::pipe;
+    case FILE_TYPE_CHAR:
+      return PathKind::device;
+    default:
+      return PathKind::other;
+  }
+}
+
+// A binary stream on the handle, which it then owns.
+std::FILE* stream_of(HANDLE h, int flags, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, mode);
+  if (f == nullptr) _close(fd);
+  return f;
+}
+
+int signal_of(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      return SIGINT;
+    case CTRL_BREAK_EVENT:
+      return SIGBREAK;
+    default:
+      return SIGTERM;  // the console closes, the user logs off, the system shuts down
+  }
+}
+
+// Runs on a thread of its own that the system starts for each console event.
+BOOL WINAPI on_console_event(DWORD event) {
+  const int sig = signal_of(event);
+  if (g_signals.fetch_add(1) != 0) {
+    if (g_has_unfinished.load(std::memory_order_acquire)) DeleteFileA(g_unfinished);
+    end_by_signal(sig);
+  }
+  g_stop_signal.store(sig);
+  // A read of standard input that waits returns, interrupted, until the run
+  // has seen the stop (it may be thinking and start its read later).
+  while (!g_stop_seen.load()) {
+    if (g_main_thread != nullptr) CancelSynchronousIo(g_main_thread);
+    Sleep(kCancelEveryMs);
+  }
+  // After a close the system ends the process when this returns: wait for
+  // the run to save and end it.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+std::FILE* open_regular_file(const char* path, PathKind& kind) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD e = GetLastError();
+    kind = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? PathKind::missing : PathKind::unknown;
+    return nullptr;
+  }
+  kind = (attributes & FILE_ATTRIBUTE_DIRECTORY)       ? PathKind::folder
+         : (attributes & FILE_ATTRIBUTE_DEVICE)        ? PathKind::device
+         : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_kind(path)
+                                                       : PathKind::file;
+  if (kind != PathKind::file) return nullptr;
+  // Others may read, write, rename or remove it meanwhile, as on POSIX.
+  const HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if ((kind = kind_of_handle(h)) != PathKind::file) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  return stream_of(h, _O_RDONLY, "rb");
+}
+
+std::FILE* create_new_file(const char* path, bool& exists) {
+  // Removable while open, so that an immediate end can take it away.
+  const HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  exists = h == INVALID_HANDLE_VALUE && (GetLastError() == ERROR_FILE_EXISTS ||
+                                         GetLastError() == ERROR_ALREADY_EXISTS);
+  return h == INVALID_HANDLE_VALUE ? nullptr : stream_of(h, _O_WRONLY, "wb");
+}
+
+bool sync_file(std::FILE* f) {
+  if (std::fflush(f) != 0) return false;
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
+}
+
+bool replace_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void sync_folder_of(const char*) {}  // a rename written through is durable with its folder
+
+bool move_without_replacing(const char* from, const char* to, bool& taken) {
+  const bool moved = MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
+  const DWORD e = moved ? 0 : GetLastError();
+  taken = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS;
+  return moved;
+}
+
+LockResult lock_exclusively(const char* path) {
+  // A link is opened as itself, and refused.
+  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LockResult::failed;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    CloseHandle(h);
+    return LockResult::failed;
+  }
+  OVERLAPPED at{};
+  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+    return LockResult::taken;  // the handle stays open: the lock lasts as long as the process
+  const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+  CloseHandle(h);
+  return busy ? LockResult::busy : LockResult::failed;
+}
+
+long process_number() { return static_cast<long>(GetCurrentProcessId()); }
+
+void install_stop_signals() {
+  if (g_main_thread == nullptr)
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  // Ctrl-C stays ignored when the process was started so (start /b); the
+  // other events still come.
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+int stop_signal() {
+  const int sig = g_stop_signal.load();
+  if (sig != 0) g_stop_seen.store(true);
+  return sig;
+}
+
+const char* signal_name(int sig) {
+  switch (sig) {
+    case SIGINT:
+      return "Ctrl-C";
+    case SIGBREAK:
+      return "Ctrl-Break";
+    case SIGTERM:
+      return "the console closing";
+    default:
+      return "a console event";
+  }
+}
+
+void end_by_signal(int) {
+  ExitProcess(kCtrlCExit);  // as the system's own handler ends a console program
+}
+#else  // POSIX
 
 namespace {
 
@@ -42,13 +298,6 @@ std::FILE* stream_of(int fd, const char* mode) {
   return f;
 }
 
-// Written by the stop handler, read by the run.
-std::atomic<int> g_signals{0};
-std::atomic<int> g_stop_signal{0};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
-// The unfinished file, for the handler to remove.
-char g_unfinished[512];
-std::atomic<bool> g_has_unfinished{false};
 // Replaces standard input once a stop is asked for.
 int g_null_fd = -1;
 
@@ -67,28 +316,6 @@ extern "C" void on_stop_signal(int sig) {
 }
 
 }  // namespace
-
-const char* path_kind_name(PathKind kind) {
-  switch (kind) {
-    case PathKind::missing:
-      return "missing";
-    case PathKind::file:
-      return "a file";
-    case PathKind::folder:
-      return "a folder";
-    case PathKind::pipe:
-      return "a named pipe";
-    case PathKind::device:
-      return "a device";
-    case PathKind::socket:
-      return "a socket";
-    case PathKind::other:
-      return "a special file";
-    case PathKind::unknown:
-      break;
-  }
-  return "of an unknown kind";
-}
 
 std::FILE* open_regular_file(const char* path, PathKind& kind) {
   struct stat st;
@@ -206,8 +433,6 @@ const char* signal_name(int sig) {
   }
 }
 
-void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }
-
 void end_by_signal(int sig) {
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
@@ -222,12 +447,4 @@ void end_by_signal(int sig) {
   _exit(128 + sig);  // only if the signal did not end the process
 }
 
-void set_unfinished_file(const char* path) {
-  if (path == nullptr || std::strlen(path) >= sizeof g_unfinished) {
-    g_has_unfinished.store(false, std::memory_order_release);
-    return;
-  }
-  g_has_unfinished.store(false, std::memory_order_release);
-  std::strcpy(g_unfinished, path);
-  g_has_unfinished.store(true, std::memory_order_release);
-}
+#endif
