@@ -68,6 +68,7 @@ bool read_game(const char* arg, GameRecord& record) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stderr, nullptr, _IONBF, 0);  // messages at once, also into a pipe
   std::fprintf(stderr, "Tavimor version %s, an engine for the Othello GUIs (NBoard protocol)\n", kVersion);
   EngineKind engine = EngineKind::neuro;
   const char* game = nullptr;

@@ -53,6 +53,9 @@ void run_front_end(const Options& opts, int argc, const char* const* argv) {
 }  // namespace
 
 int run_program(int argc, const char* const* argv) {
+  // Messages are shown at once. The C library may buffer standard error when
+  // it is not a terminal (Windows' does when it is a pipe), so it is asked.
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   // From here on a stop signal ends the run at its next safe point, with a
   // save, and a closed standard output no longer ends it.
   install_stop_signals();

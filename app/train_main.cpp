@@ -296,6 +296,7 @@ int train(const Args& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stderr, nullptr, _IONBF, 0);  // messages at once, also into a pipe
   Args args;
   if (!parse_args(argc, argv, args)) {
     std::fputs(kUsageText, stderr);
