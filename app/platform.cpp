@@ -57,6 +57,8 @@ const char* path_kind_name(PathKind kind) {
   return "of an unknown kind";
 }
 
+int stop_signal() { return g_stop_signal.load(); }
+
 void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }
 
 void set_unfinished_file(const char* path) {
@@ -75,14 +77,70 @@ namespace {
 
 // The exit status of a process that Ctrl-C ended.
 constexpr DWORD kCtrlCExit = 0xC000013AU;
-// How often the stop handler interrupts a read of standard input until the
-// run has seen the stop.
-constexpr DWORD kCancelEveryMs = 10;
+// Room in the pipe that standard input comes through.
+constexpr DWORD kFeedBytes = 1 << 20;
 
-// The thread that reads standard input and runs the game.
-HANDLE g_main_thread = nullptr;
-// Set when the run has seen the stop: the handler stops interrupting it.
-std::atomic<bool> g_stop_seen{false};
+// Standard input comes through a pipe of the process's own that a thread
+// fills from the real standard input: a stop closes the pipe, so that a read
+// waiting at the prompt returns at once and every later read finds the end.
+// (Windows cannot interrupt a read of every kind of standard input.)
+HANDLE g_input = nullptr;  // the real standard input
+HANDLE g_feed = nullptr;   // the pipe's write end, until the input ends or a stop comes
+SRWLOCK g_feed_lock = SRWLOCK_INIT;
+
+void close_feed() {
+  AcquireSRWLockExclusive(&g_feed_lock);
+  if (g_feed != nullptr) CloseHandle(g_feed);
+  g_feed = nullptr;
+  ReleaseSRWLockExclusive(&g_feed_lock);
+}
+
+DWORD WINAPI feed_input(void*) {
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(g_input, buf, sizeof buf, &got, nullptr) && got > 0) {
+    AcquireSRWLockExclusive(&g_feed_lock);
+    DWORD put = 0;
+    const bool fed = g_feed != nullptr && WriteFile(g_feed, buf, got, &put, nullptr);
+    ReleaseSRWLockExclusive(&g_feed_lock);
+    if (!fed) return 0;
+  }
+  close_feed();  // the end of the input
+  return 0;
+}
+
+// Puts the pipe in the place of standard input; false when it cannot.
+bool feed_standard_input() {
+  // A handle of its own: the pipe's taking the place of standard input
+  // closes the one the C library holds.
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &g_input, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return false;
+  HANDLE from = nullptr;
+  if (!CreatePipe(&from, &g_feed, nullptr, kFeedBytes)) {
+    CloseHandle(g_input);
+    return false;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(from), _O_RDONLY | _O_TEXT);
+  if (fd < 0 || _dup2(fd, 0) != 0) {
+    if (fd >= 0) _close(fd);
+    else CloseHandle(from);
+    CloseHandle(g_feed);
+    CloseHandle(g_input);
+    g_feed = nullptr;
+    return false;
+  }
+  _close(fd);
+  const HANDLE thread = CreateThread(nullptr, 0, feed_input, nullptr, 0, nullptr);
+  if (thread == nullptr) {
+    close_feed();
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
+}
 
 // A reparse point that the POSIX layer of Windows (WSL) uses for the special
 // files of its file systems.
@@ -152,12 +210,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     end_by_signal(sig);
   }
   g_stop_signal.store(sig);
-  // A read of standard input that waits returns, interrupted, until the run
-  // has seen the stop (it may be thinking and start its read later).
-  while (!g_stop_seen.load()) {
-    if (g_main_thread != nullptr) CancelSynchronousIo(g_main_thread);
-    Sleep(kCancelEveryMs);
-  }
+  close_feed();
   // After a close the system ends the process when this returns: wait for
   // the run to save and end it.
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
@@ -168,20 +221,23 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 std::FILE* open_regular_file(const char* path, PathKind& kind) {
   const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    kind = (attributes & FILE_ATTRIBUTE_DIRECTORY)       ? PathKind::folder
+           : (attributes & FILE_ATTRIBUTE_DEVICE)        ? PathKind::device
+           : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_kind(path)
+                                                         : PathKind::file;
+    if (kind != PathKind::file) return nullptr;
+  } else {
     const DWORD e = GetLastError();
     kind = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? PathKind::missing : PathKind::unknown;
-    return nullptr;
+    // Wine has no attributes for the pipes and devices of the file system
+    // beneath it, but tells them once they are open.
+    if (kind == PathKind::missing) return nullptr;
   }
-  kind = (attributes & FILE_ATTRIBUTE_DIRECTORY)       ? PathKind::folder
-         : (attributes & FILE_ATTRIBUTE_DEVICE)        ? PathKind::device
-         : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_kind(path)
-                                                       : PathKind::file;
-  if (kind != PathKind::file) return nullptr;
   // Others may read, write, rename or remove it meanwhile, as on POSIX.
   const HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (h == INVALID_HANDLE_VALUE) return nullptr;  // the kind as the attributes told it
   if ((kind = kind_of_handle(h)) != PathKind::file) {
     CloseHandle(h);
     return nullptr;
@@ -240,19 +296,13 @@ LockResult lock_exclusively(const char* path) {
 long process_number() { return static_cast<long>(GetCurrentProcessId()); }
 
 void install_stop_signals() {
-  if (g_main_thread == nullptr)
-    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
+  static const bool fed = feed_standard_input();  // once; without it a stop waits for the next line
+  (void)fed;
   // Ctrl-C stays ignored when the process was started so (start /b); the
   // other events still come.
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
-int stop_signal() {
-  const int sig = g_stop_signal.load();
-  if (sig != 0) g_stop_seen.store(true);
-  return sig;
-}
 
 const char* signal_name(int sig) {
   switch (sig) {
@@ -268,7 +318,10 @@ const char* signal_name(int sig) {
 }
 
 void end_by_signal(int) {
-  ExitProcess(kCtrlCExit);  // as the system's own handler ends a console program
+  // With the status that the system's own handler gives a console program,
+  // and at once: the other threads may be anywhere.
+  TerminateProcess(GetCurrentProcess(), kCtrlCExit);
+  ExitProcess(kCtrlCExit);  // not reached
 }
 #else  // POSIX
 
@@ -418,7 +471,6 @@ void install_stop_signals() {
   sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-int stop_signal() { return g_stop_signal.load(); }
 
 const char* signal_name(int sig) {
   switch (sig) {

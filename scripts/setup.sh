@@ -13,6 +13,9 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   gnuplot-nox
   python3
+  # The Windows build (scripts/windows_deps.sh, the windows preset) and its
+  # tests under Wine.
+  g++-mingw-w64-x86-64-posix dpkg-dev wine64
 )
 
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the format check, the release build,
 # the AddressSanitizer + UndefinedBehaviorSanitizer build (assertions kept),
-# the parallel search under ThreadSanitizer, and each fuzz target for about a
-# minute.
+# the parallel search under ThreadSanitizer, each fuzz target for about a
+# minute, and the Windows build with its end-to-end tests under Wine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here/.."
@@ -24,3 +24,8 @@ ctest --preset tsan
 
 echo "== fuzz"
 bash scripts/fuzz.sh 60
+
+echo "== windows"
+bash scripts/windows_deps.sh
+bash scripts/build.sh windows
+bash scripts/wine.sh ctest --preset wine -j "$jobs"

@@ -292,4 +292,19 @@ TEST_F(DataFile, ThinkOptionOverridesTheStoredEngine) {
   EXPECT_EQ(u.board->engine, 0);  // without -think the stored engine stays
 }
 
+// A run that changes nothing saves the bytes it loaded: the program under
+// test and this build agree on every byte (under Wine: the Windows and the
+// Linux builds), and neither reads or writes the file as text.
+TEST_F(DataFile, ARunThatChangesNothingKeepsEveryByte) {
+  State s = sample_state();
+  s.board->computer_colour = 2;  // the human is to move
+  s.board->pass_flag = 0;
+  ASSERT_TRUE(save(s));
+  const std::string before = bytes_of(path_);
+  for (const char c : {'\n', '\r', '\x1a'}) ASSERT_NE(before.find(c), std::string::npos);
+  const auto r = run_tavimor(dir_, {"-mode", "text"}, "quit\n");
+  EXPECT_NE(r.err.find("tavimor> datafile was loaded.\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(bytes_of(path_) == before);
+}
+
 }  // namespace

@@ -1,5 +1,8 @@
-// Runs the built tavimor executable in a directory of its own, feeding a
-// given standard input and capturing both output streams and the status.
+// Runs the program under test in a directory of its own, feeding a given
+// standard input and capturing both output streams and the status. The
+// program is this build's tavimor, or the one that the variable
+// TAVIMOR_PROGRAM names, started through the program that TAVIMOR_LAUNCHER
+// names when that is set (Wine, for the Windows build).
 #pragma once
 
 #include <fcntl.h>
@@ -19,10 +22,39 @@
 #include <vector>
 
 struct ExeResult {
-  int status = -1;  // exit status as the shell sees it
-  std::string out;  // standard output
-  std::string err;  // standard error
+  int status = -1;      // exit status as the shell sees it
+  std::string out;      // standard output, its lines ending in a newline alone
+  std::string err;      // standard error, likewise
+  std::string raw_out;  // standard output as written
 };
+
+// The command line that starts the program under test, before its arguments.
+inline std::vector<std::string> tavimor_command() {
+  std::vector<std::string> command;
+  const char* launcher = std::getenv("TAVIMOR_LAUNCHER");
+  if (launcher != nullptr && *launcher != '\0') command.push_back(launcher);
+  const char* program = std::getenv("TAVIMOR_PROGRAM");
+  command.push_back(program != nullptr && *program != '\0' ? program : TAVIMOR_EXE);
+  return command;
+}
+
+// True when the program under test is a Windows executable.
+inline bool testing_windows_program() { return tavimor_command().back().ends_with(".exe"); }
+
+// The exit status of a run that a stop signal ended: as the shell reports a
+// death by signal, or under Wine the low byte of the status that Windows
+// gives a program that Ctrl-C ended.
+inline int stopped_status(int sig) { return testing_windows_program() ? 0x3A : 128 + sig; }
+
+// Text from a Windows program with its line ends as POSIX writes them: a
+// carriage return before a newline goes.
+inline std::string program_text(std::string text) {
+  if (!testing_windows_program()) return text;
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') plain.push_back(text[i]);
+  return plain;
+}
 
 inline std::string read_file(const std::filesystem::path& p) {
   std::ifstream f(p, std::ios::binary);
@@ -63,36 +95,54 @@ inline std::filesystem::path make_temp_dir(const std::string& tag) {
   return dir ? std::filesystem::path(dir) : std::filesystem::path();
 }
 
-// Runs the executable exe in dir. prefix is put before the command in the
+// Runs command with args in dir. prefix is put before the command in the
 // shell line (for example limits). The program runs without a display, so
 // that window mode ends at once.
-inline ExeResult run_exe(const std::string& exe, const std::filesystem::path& dir,
-                         const std::vector<std::string>& args, const std::string& input = "",
-                         const std::string& prefix = "") {
+inline ExeResult run_command(const std::vector<std::string>& command, const std::filesystem::path& dir,
+                             const std::vector<std::string>& args, const std::string& input = "",
+                             const std::string& prefix = "") {
   {
     std::ofstream in(dir / "stdin.txt", std::ios::binary);
     in << input;
   }
   std::ostringstream cmd;
-  cmd << "cd " << shell_quote(dir.string()) << " && " << prefix << " env -u DISPLAY -u WAYLAND_DISPLAY "
-      << shell_quote(exe);
+  cmd << "cd " << shell_quote(dir.string()) << " && " << prefix << " env -u DISPLAY -u WAYLAND_DISPLAY";
+  for (const auto& a : command) cmd << ' ' << shell_quote(a);
   for (const auto& a : args) cmd << ' ' << shell_quote(a);
   cmd << " <stdin.txt >stdout.txt 2>stderr.txt";
   const int raw = std::system(cmd.str().c_str());
   ExeResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  r.out = read_file(dir / "stdout.txt");
-  r.err = read_file(dir / "stderr.txt");
+  r.raw_out = read_file(dir / "stdout.txt");
+  r.out = program_text(r.raw_out);
+  r.err = program_text(read_file(dir / "stderr.txt"));
   std::filesystem::remove(dir / "stdin.txt");
   std::filesystem::remove(dir / "stdout.txt");
   std::filesystem::remove(dir / "stderr.txt");
   return r;
 }
 
+inline ExeResult run_exe(const std::string& exe, const std::filesystem::path& dir,
+                         const std::vector<std::string>& args, const std::string& input = "",
+                         const std::string& prefix = "") {
+  return run_command({exe}, dir, args, input, prefix);
+}
+
 inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args,
                              const std::string& input = "", const std::string& prefix = "") {
-  return run_exe(TAVIMOR_EXE, dir, args, input, prefix);
+  return run_command(tavimor_command(), dir, args, input, prefix);
 }
+
+// The arguments for execv: the program under test's command, then args.
+struct ExecArgs {
+  std::vector<std::string> words;
+  std::vector<char*> argv;
+  explicit ExecArgs(const std::vector<std::string>& args) : words(tavimor_command()) {
+    words.insert(words.end(), args.begin(), args.end());
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+  }
+};
 
 inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -182,9 +232,7 @@ inline pid_t start_tavimor(const std::filesystem::path& dir, const std::vector<s
   }
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
-  std::vector<char*> argv{const_cast<char*>("tavimor")};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(TAVIMOR_EXE, argv.data());
+  ExecArgs exec(args);
+  execv(exec.argv[0], exec.argv.data());
   _exit(127);
 }

@@ -126,4 +126,14 @@ TEST_F(NnCli, NncThenDumpGivesBoth) {
   EXPECT_EQ(s.out, csv_header() + csv_header());
 }
 
+// The reports end their lines as text files do on the system: a carriage
+// return and a newline on Windows, whose tools expect them, a newline alone
+// elsewhere.
+TEST_F(NnCli, ReportLinesEndAsTheSystemsTextFiles) {
+  const auto r = run_tavimor(dir_, {"-mode", "text", "-nnc", "-dump"});
+  const size_t lines = count_of(r.raw_out, "\n");
+  EXPECT_GT(lines, 20u) << r.raw_out;
+  EXPECT_EQ(count_of(r.raw_out, "\r\n"), testing_windows_program() ? lines : 0) << r.raw_out;
+}
+
 }  // namespace

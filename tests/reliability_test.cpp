@@ -34,7 +34,7 @@ class Reliability : public ::testing::Test {
     testing::internal::GetCapturedStderr();
   }
 
-  std::string err(const std::string& tag) const { return read_file(dir_ / (tag + ".err")); }
+  std::string err(const std::string& tag) const { return program_text(read_file(dir_ / (tag + ".err"))); }
 
   fs::path dir_;
   pid_t pid_ = -1;
@@ -123,7 +123,8 @@ TEST_F(Reliability, OnlyARegularFileIsUsed) {
 // at the prompt after a move of each side, or while the neural engine thinks
 // as soon as its move is made (no prompt follows, and the demo's game stays
 // unfinished for the next run). The game is saved, then the process ends as
-// the signal ends it.
+// the signal ends it. A Windows program under Wine gets SIGINT as Ctrl-C;
+// the other two end Wine itself.
 TEST_F(Reliability, StopSignalsSaveTheGame) {
   const struct {
     const char* mode;
@@ -135,6 +136,7 @@ TEST_F(Reliability, StopSignalsSaveTheGame) {
                {"text", SIGINT, true},
                {"demo", SIGTERM, true}};
   for (const auto& c : cases) {
+    if (testing_windows_program() && c.sig != SIGINT) continue;
     auto b = fresh_board();
     b->computer_colour = c.thinking ? 1 : 2;  // who moves first
     b->engine = c.thinking ? 1 : 0;
@@ -145,9 +147,9 @@ TEST_F(Reliability, StopSignalsSaveTheGame) {
     ASSERT_TRUE(
         wait_for_text(dir_ / (tag + ".err"), c.thinking ? "thinking..." : "you> ", c.thinking ? 1 : 2));
     kill(pid_, c.sig);
-    EXPECT_EQ(wait_exit(pid_, kWaitMs), 128 + c.sig) << err(tag);
+    EXPECT_EQ(wait_exit(pid_, kWaitMs), stopped_status(c.sig)) << err(tag);
     close(keep);
-    EXPECT_TRUE(contains(err(tag), "note: stopped by SIG")) << err(tag);
+    EXPECT_TRUE(contains(err(tag), "note: stopped by ")) << err(tag);
     EXPECT_NE(contains(err(tag), "you> "), c.thinking) << err(tag);
     auto saved = saved_board_in(dir_);
     ASSERT_TRUE(saved);
@@ -178,7 +180,9 @@ TEST_F(Reliability, SecondSignalDuringASaveKeepsTheOldFile) {
       for (ssize_t at = 0; at < n && !signalled;) {
         const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
         if (ev->len > 0 && fs::path(ev->name).extension() == ".tmp") {
-          kill(pid_, SIGTERM);  // two signals of one kind may merge into one
+          // Two signals of one kind may merge into one; Wine takes SIGINT only.
+          kill(pid_, testing_windows_program() ? SIGINT : SIGTERM);
+          if (testing_windows_program()) sleep_ms(1);
           kill(pid_, SIGINT);
           signalled = true;
         }
@@ -188,9 +192,15 @@ TEST_F(Reliability, SecondSignalDuringASaveKeepsTheOldFile) {
     close(watch);
     ASSERT_TRUE(signalled) << err("save");
     const int status = wait_exit(pid_, kWaitMs);
-    EXPECT_TRUE(status == 128 + SIGTERM || status == 128 + SIGINT) << status << "\n" << err("save");
     ASSERT_TRUE(saved_board_in(dir_)) << "trial " << trial;  // old or new, whole
-    cut_short += read_file(dir_ / "tavimor.dat") == old;
+    const bool kept_old = read_file(dir_ / "tavimor.dat") == old;
+    // Wine hands a signal to the program on a thread of its own, which may
+    // come too late: the run has saved and ended as usual.
+    const bool ended_first = testing_windows_program() && status == 0 && !kept_old;
+    EXPECT_TRUE(status == stopped_status(SIGTERM) || status == stopped_status(SIGINT) || ended_first)
+        << status << "\n"
+        << err("save");
+    cut_short += kept_old;
     EXPECT_EQ(stray_files(dir_), std::vector<std::string>{});
   }
   EXPECT_GT(cut_short, 0) << "no signal came during a save";

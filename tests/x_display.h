@@ -159,10 +159,7 @@ inline pid_t spawn_tavimor(const std::filesystem::path& dir, const XServer& x,
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string options = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "detect_leaks=0";
   setenv("ASAN_OPTIONS", options.c_str(), 1);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>("tavimor"));
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(TAVIMOR_EXE, argv.data());
+  ExecArgs exec(args);
+  execv(exec.argv[0], exec.argv.data());
   _exit(127);
 }
