@@ -28,11 +28,11 @@ void net_init_random(NeuralNet& net);
 // Prints the CSV header line of the -nnc stream on standard output.
 void net_print_csv_header();
 
-// Refreshes what the fast evaluation derives from the parameters of net (the
+// Refreshes what the fast evaluation derives from the parameters of net (its
 // transposed weights). Call after bias or weight changed by any other means
 // than net_init_random and net_learn, and before the next evaluation. Not
-// thread-safe: no evaluation may run at the same time.
-void net_params_changed(const NeuralNet& net);
+// thread-safe: no evaluation of net may run at the same time.
+void net_params_changed(NeuralNet& net);
 
 // Scratch of one evaluation: activations and the target. An evaluation that
 // runs at the same time as others uses a NetScratch of its own.
