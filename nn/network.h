@@ -47,11 +47,18 @@ struct NetScratch {
 int net_encode(NeuralNet& net, const int32_t* plane, bool first_plane);
 // The five layers over net.act.
 void net_forward(NeuralNet& net);
+// Whether evaluations of net may run side by side on several threads, each
+// with scratch of its own (net_evaluate_concurrent): on the processor they
+// may; on the GPU, which holds one set of device arrays, they must run one
+// after the other on the main thread (net_evaluate).
+inline bool net_parallel_evaluations(const NeuralNet& net) { return net.gpu_on == 0; }
+
 // The 64 square scores of plane, on the GPU when gpu_on is set, else on the
 // processor with net.act and net.delta as scratch (one caller at a time).
 void net_evaluate(NeuralNet& net, const int32_t* plane, bool first_plane, float* scores);
 // The processor evaluation with scratch of the caller's own; safe to call from
-// several threads at once (the parameters are only read).
+// several threads at once (the parameters are only read) while
+// net_parallel_evaluations(net).
 void net_evaluate_concurrent(const NeuralNet& net, NetScratch& scratch, const int32_t* plane,
                              bool first_plane, float* scores);
 

@@ -47,8 +47,8 @@ const float square_bias[64] = {
 // clang-format on
 
 void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores) {
-  if (ctx.net->gpu_on) {
-    net_evaluate(*ctx.net, plane, first_plane, scores);  // the GPU path runs on one thread
+  if (!net_parallel_evaluations(*ctx.net)) {
+    net_evaluate(*ctx.net, plane, first_plane, scores);  // one evaluation at a time
     return;
   }
   thread_local NetScratch scratch;
@@ -118,9 +118,9 @@ int think_neuro(SearchContext& ctx) {
     return out[s] + square_bias[s] - neuro_search(ctx, b, 0, square_row(s), square_col(s));
   };
   float best = kNoNeuroScore;
-  // The GPU holds one set of buffers: its evaluations are issued one at a time.
-  const RootChoice choice = ctx.net->gpu_on ? choose_sequential(live, best, kNoNeuroScore, score_square)
-                                            : choose_parallel(live, best, kNoNeuroScore, score_square);
+  const RootChoice choice = net_parallel_evaluations(*ctx.net)
+                                ? choose_parallel(live, best, kNoNeuroScore, score_square)
+                                : choose_sequential(live, best, kNoNeuroScore, score_square);
   ctx.value = neuro_root_value(best);
   return play_choice(live, choice);
 }
