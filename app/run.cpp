@@ -1,10 +1,12 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/datafile.h"
 #include "app/globals.h"
 #include "app/options.h"
+#include "nn/gpu/gpu_net.h"
 #include "nn/network.h"
 #include "ui/console.h"
 #include "ui/window.h"
@@ -12,6 +14,8 @@
 namespace {
 
 constexpr int kStopStatus = -1;
+
+void release_gpu() { gpu_release(g_net); }
 
 // The game and the network as a run without a data file starts them.
 void reset_state() {
@@ -57,6 +61,12 @@ int run_program(int argc, const char* const* argv) {
     reset_state();
   }
   if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
+  if (opts.gpu_ordinal >= 0) {
+    gpu_init(g_net, opts.gpu_ordinal);
+    // Registered once more now that the driver is loaded, so that the release
+    // runs before the exit handlers the driver registered for itself.
+    if (g_net.gpu.context != nullptr) std::atexit(release_gpu);
+  }
 
   run_front_end(opts, argc, argv);
   if (opts.diag_mode == 1) {
