@@ -24,6 +24,14 @@ inline constexpr float kScoreTolerance = kTableStep + kRounding;
 // scale renormalises, and by less.
 inline constexpr float kParamTolerance = 0.4f * kTableStep + kRounding;
 
+// The interpreter runs several times slower under AddressSanitizer; the
+// comparisons there take fewer positions.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // The network's parameters and scratch, on the processor.
 inline std::unique_ptr<NeuralNet> processor_twin(const NeuralNet& net) {
   auto cpu = zero_net();
