@@ -81,6 +81,29 @@ void new_game(Board& b) {
   }
 }
 
+bool new_game_from(Board& b, const int (&stones)[64], int side) {
+  constexpr int kStartStones = 4;
+  int count = 0;
+  for (int v : stones) {
+    if (v < 0 || v > 2) return false;
+    count += v != 0;
+  }
+  if (count < kStartStones || (side != 1 && side != 2)) return false;
+  b.ply = count - kStartStones;
+  b.side = side;
+  b.cursor_row = 6;
+  b.cursor_col = 5;
+  std::memset(b.planes, 0, sizeof b.planes);
+  int32_t* p = b.planes[b.ply];
+  for (int s = 0; s < 64; ++s) p[cell_index(square_row(s), square_col(s))] = stones[s];
+  for (int k = 0; k < b.ply; ++k) {
+    std::memcpy(b.planes[k], p, sizeof(int32_t) * kPlaneCells);
+    record_set(b.planes[k], kRecMover, side);
+  }
+  mark_legal(b);
+  return true;
+}
+
 int play(Board& b, int row, int col) {
   if (b.ply >= kMaxPly) return 0;
   if (row < 1 || row > 8 || col < 1 || col > 8) return 0;  // off the board: refused

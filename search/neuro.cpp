@@ -103,13 +103,14 @@ void learn_last_move(SearchContext& ctx) {
   net_learn(*ctx.net, previous_plane(*ctx.board), ctx.board->ply == 1);
 }
 
-int think_neuro(SearchContext& ctx) {
+int think_neuro(SearchContext& ctx, RootScores* all) {
   Board& live = *ctx.board;
-  if (endgame_due(live)) return think_final(ctx);
+  if (endgame_due(live)) return think_final(ctx, all);
   // The network's view of the root, from the plane the last move was played
-  // from; before the first move there is none and every square scores 0.
+  // from; before the first move of a game there is none and every square
+  // scores 0.
   float out[64];
-  if (live.ply > 0) {
+  if (has_last_move(live)) {
     net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
   } else {
     std::memset(out, 0, sizeof out);
@@ -118,9 +119,12 @@ int think_neuro(SearchContext& ctx) {
     return out[s] + square_bias[s] - neuro_search(ctx, b, 0, square_row(s), square_col(s));
   };
   float best = kNoNeuroScore;
+  float scores[64];
+  float* const wanted = all != nullptr ? scores : nullptr;
   const RootChoice choice = net_parallel_evaluations(*ctx.net)
-                                ? choose_parallel(live, best, kNoNeuroScore, score_square)
-                                : choose_sequential(live, best, kNoNeuroScore, score_square);
+                                ? choose_parallel(live, best, kNoNeuroScore, score_square, wanted)
+                                : choose_sequential(live, best, kNoNeuroScore, score_square, wanted);
   ctx.value = neuro_root_value(best);
+  report_root_scores(live, scores, all, neuro_root_value);
   return play_choice(live, choice);
 }

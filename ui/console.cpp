@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/globals.h"
 #include "search/engine.h"
 
 namespace {
@@ -115,15 +114,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
           stderr);
     } else if (b.side == b.computer_colour) {
       std::fputs("tavimor> I'm thinking...", stderr);
-      if (b.engine == 1) {
-        if (opponent_moves != 0) {
-          opponent_moves = 0;
-          learn_last_move(ctx);
-        }
-        think_neuro(ctx);
-      } else {
-        think_traditional(ctx);
-      }
+      computer_move(ctx, engine_of(b), nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
       continue;
     }
@@ -143,8 +134,6 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
   }
 }
 
-void run_text(ConsoleState& state) { run_text(state, g_ctx, stdin); }
-
 int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   Board& b = *ctx.board;
   for (;;) {
@@ -152,15 +141,11 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
     if (check_end(b)) break;
     if (b.side == b.computer_colour) {
       std::fputs("tavimor> neuro thinking...", stderr);
-      if (opponent_moves != 0) {
-        opponent_moves = 0;
-        learn_last_move(ctx);
-      }
-      think_neuro(ctx);
+      computer_move(ctx, EngineKind::neuro, nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
     } else {
       std::fputs("tavimor> trady thinking...", stderr);
-      think_traditional(ctx);
+      computer_move(ctx, EngineKind::traditional, nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
       ++opponent_moves;
     }
@@ -178,5 +163,3 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   b.computer_colour = 3 - b.computer_colour;
   return state.result;
 }
-
-int run_demo(ConsoleState& state, int diag_mode) { return run_demo(state, diag_mode, g_ctx); }
