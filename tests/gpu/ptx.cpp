@@ -129,7 +129,7 @@ struct Kernel {
   int registers = 0;  // slots 0 .. registers-1; then the constant slots
   std::vector<uint64_t> constants;
   std::vector<int> param_slots;  // per parameter, the slot its value is put in
-  int tid_slot = kNoSlot, ntid_slot = kNoSlot;
+  int tid_slot = kNoSlot;
   uint32_t shared_bytes = 0;
   std::vector<uint8_t> shared_valid;  // per 4-byte word: part of a variable
 };
@@ -382,7 +382,6 @@ struct Parser {
     for (Inst& in : k->code) absolute(in.d), absolute(in.a), absolute(in.b), absolute(in.c);
     for (int& slot : k->param_slots) absolute(slot);
     if (k->tid_slot != kNoSlot) absolute(k->tid_slot);
-    if (k->ntid_slot != kNoSlot) absolute(k->ntid_slot);
     return true;
   }
 
@@ -401,10 +400,9 @@ struct Parser {
       out = regs[o[0]];
       return true;
     }
-    if (o.size() == 1 && (o[0] == "%tid.x" || o[0] == "%ntid.x")) {
-      int& s = o[0] == "%tid.x" ? k->tid_slot : k->ntid_slot;
-      if (s == kNoSlot) s = fresh_constant();  // set at launch
-      out = s;
+    if (o.size() == 1 && o[0] == "%tid.x") {
+      if (k->tid_slot == kNoSlot) k->tid_slot = fresh_constant();  // set at launch
+      out = k->tid_slot;
       return true;
     }
     if (o.size() == 1 && module->const_vars.count(o[0])) {
@@ -932,7 +930,6 @@ std::string ptx_launch(const PtxModule& m, int kernel, unsigned grid_x, unsigned
     std::copy(k.constants.begin(), k.constants.end(), R + k.registers);
     for (size_t i = 0; i < k.param_slots.size(); ++i) R[k.param_slots[i]] = params[i];
     if (k.tid_slot != kNoSlot) R[k.tid_slot] = t;
-    if (k.ntid_slot != kNoSlot) R[k.ntid_slot] = block_x;
   }
   std::vector<int> order(block_x);
   std::iota(order.begin(), order.end(), 0);
