@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 // Bits of one cell of a plane.
@@ -117,5 +118,16 @@ inline bool has_last_move(const Board& b) { return b.ply > 0 && record_get(previ
 uint64_t perft(Board& b, int depth);
 
 // Checks the invariants of the current plane (stones never 3, clear frame,
-// counts and marks equal to the rules). Returns true when they hold.
-bool board_is_ok(const Board& b);
+// counts and marks equal to the rules). Returns the first that does not hold,
+// named with its square or cell ("stones: stone 3 on h8"); empty when all hold.
+std::string board_fault(const Board& b);
+inline bool board_is_ok(const Board& b) { return board_fault(b).empty(); }
+
+// Stops the program with file, line and the broken invariant when b breaks one.
+void check_board(const Board& b, const char* file, int line);
+// In builds with assertions, after every move and take-back.
+#ifdef NDEBUG
+#define TAVIMOR_CHECK_BOARD(b) ((void)0)
+#else
+#define TAVIMOR_CHECK_BOARD(b) check_board((b), __FILE__, __LINE__)
+#endif

@@ -320,4 +320,29 @@ TEST(Perft, PublishedCountsFromTheStart) {
   }
 }
 
+// A broken record is reported with the invariant and the square or cell.
+TEST(BoardCheck, NamesTheInvariantAndTheSquare) {
+  EXPECT_EQ(board_fault(*fresh_board()), "");
+  auto b = fresh_board();
+  b->planes[0][cell_index(8, 8)] = 3;
+  EXPECT_EQ(board_fault(*b), "stones: stone 3 on h8");
+  b = fresh_board();
+  b->planes[0][cell_index(3, 4)] &= ~kLegalMark;
+  EXPECT_EQ(board_fault(*b), "legal marks: no mark on c4 where the move is legal");
+  EXPECT_FALSE(board_is_ok(*b));
+}
+
+// Builds with assertions (debug, and the sanitizer build CI runs) check the
+// board after every move and stop with what broke.
+TEST(BoardCheckDeathTest, AMoveOnABrokenRecordStops) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "assertions are off in this build";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto b = fresh_board();
+  b->planes[0][7] = 16;  // a frame cell beyond the plane record: the move copies it up
+  EXPECT_DEATH(play(*b, 4, 3), "board invariant broken at ply 1: clear frame: cell 7 holds 0x10");
+#endif
+}
+
 }  // namespace
