@@ -225,14 +225,15 @@ TEST(GpuHost, AFailureAfterBringUpHandsOverToTheProcessor) {
 }
 
 // The device's scores against the processor's on positions from random
-// games, with the approximate square root and division correctly rounded and
-// one step off either way.
+// games and right after the first move, with the approximate square root
+// and division correctly rounded and one step off either way.
 TEST(GpuVsProcessor, Evaluations) {
   std::mt19937 rng(3);
   DeviceNet d(rng);
   ASSERT_TRUE(d.up());
   auto cpu = processor_twin(*d.net);
-  const auto positions = random_positions(rng, kSanitized ? 8 : 24);
+  auto positions = random_positions(rng, kSanitized ? 8 : 24);
+  positions.push_back(after_first_move());  // the first plane, with none before it
   int apart = 0;
   float worst = 0.0f;
   for (size_t n = 0; n < positions.size(); ++n) {
