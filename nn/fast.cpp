@@ -112,13 +112,6 @@ __attribute__((target("avx2"))) void update_row_avx2(float* w, const double* ar,
   update_row_t<f4, d4, 4>(w, ar, d, n);
 }
 
-// The transposed weights, derived for one network at a time.
-struct Transposed {
-  const NeuralNet* owner;
-  alignas(64) float t[kLayers - 1][kSlots][kSlots];
-};
-Transposed g_transposed;
-
 // t[k][j] = w[j][k]. Blocks of 16 rows by 8 (or 4) columns are turned in
 // registers, so that every store fills one whole 64-byte line of t.
 void transpose_sse2(const float (*w)[kSlots], float (*t)[kSlots]) {
@@ -203,14 +196,14 @@ void transpose_weights(const float (*w)[kSlots], float (*t)[kSlots], Simd simd) 
 }
 
 const float* transposed_weights(const NeuralNet& net, int layer) {
-  return g_transposed.owner == &net ? &g_transposed.t[layer][0][0] : nullptr;
+  return net.transposed.valid ? &net.transposed.t[layer][0][0] : nullptr;
 }
 
-void refresh_transposed(const NeuralNet& net, int layer) {
-  if (g_transposed.owner == &net) transpose_weights(net.weight[layer], g_transposed.t[layer], simd_best());
+void refresh_transposed(NeuralNet& net, int layer) {
+  if (net.transposed.valid) transpose_weights(net.weight[layer], net.transposed.t[layer], simd_best());
 }
 
-void net_params_changed(const NeuralNet& net) {
-  g_transposed.owner = &net;
-  for (int L = 0; L < kLayers - 1; ++L) transpose_weights(net.weight[L], g_transposed.t[L], simd_best());
+void net_params_changed(NeuralNet& net) {
+  for (int L = 0; L < kLayers - 1; ++L) transpose_weights(net.weight[L], net.transposed.t[L], simd_best());
+  net.transposed.valid = 1;
 }

@@ -47,8 +47,8 @@ const float square_bias[64] = {
 // clang-format on
 
 void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores) {
-  if (ctx.net->gpu_on) {
-    net_evaluate(*ctx.net, plane, first_plane, scores);  // the GPU path runs on one thread
+  if (!net_parallel_evaluations(*ctx.net)) {
+    net_evaluate(*ctx.net, plane, first_plane, scores);  // one evaluation at a time
     return;
   }
   thread_local NetScratch scratch;
@@ -121,10 +121,9 @@ int think_neuro(SearchContext& ctx, RootScores* all) {
   float best = kNoNeuroScore;
   float scores[64];
   float* const wanted = all != nullptr ? scores : nullptr;
-  // The GPU holds one set of buffers: its evaluations are issued one at a time.
-  const RootChoice choice = ctx.net->gpu_on
-                                ? choose_sequential(live, best, kNoNeuroScore, score_square, wanted)
-                                : choose_parallel(live, best, kNoNeuroScore, score_square, wanted);
+  const RootChoice choice = net_parallel_evaluations(*ctx.net)
+                                ? choose_parallel(live, best, kNoNeuroScore, score_square, wanted)
+                                : choose_sequential(live, best, kNoNeuroScore, score_square, wanted);
   ctx.value = neuro_root_value(best);
   report_root_scores(live, scores, all, neuro_root_value);
   return play_choice(live, choice);
