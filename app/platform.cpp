@@ -125,8 +125,10 @@ bool feed_standard_input() {
   }
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(from), _O_RDONLY | _O_TEXT);
   if (fd < 0 || _dup2(fd, 0) != 0) {
-    if (fd >= 0) _close(fd);
-    else CloseHandle(from);
+    if (fd >= 0)
+      _close(fd);
+    else
+      CloseHandle(from);
     CloseHandle(g_feed);
     CloseHandle(g_input);
     g_feed = nullptr;
@@ -249,8 +251,8 @@ std::FILE* create_new_file(const char* path, bool& exists) {
   // Removable while open, so that an immediate end can take it away.
   const HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  exists = h == INVALID_HANDLE_VALUE && (GetLastError() == ERROR_FILE_EXISTS ||
-                                         GetLastError() == ERROR_ALREADY_EXISTS);
+  exists = h == INVALID_HANDLE_VALUE &&
+           (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
   return h == INVALID_HANDLE_VALUE ? nullptr : stream_of(h, _O_WRONLY, "wb");
 }
 
@@ -275,9 +277,9 @@ bool move_without_replacing(const char* from, const char* to, bool& taken) {
 
 LockResult lock_exclusively(const char* path) {
   // A link is opened as itself, and refused.
-  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE h =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LockResult::failed;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
@@ -302,7 +304,6 @@ void install_stop_signals() {
   // other events still come.
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
-
 
 const char* signal_name(int sig) {
   switch (sig) {
@@ -470,7 +471,6 @@ void install_stop_signals() {
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
 }
-
 
 const char* signal_name(int sig) {
   switch (sig) {

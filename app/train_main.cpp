@@ -21,6 +21,7 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #define TAVIMOR_STDERR_IS_TERMINAL() (_isatty(_fileno(stderr)) != 0)
 #else
 #include <sys/wait.h>
@@ -40,7 +41,11 @@ constexpr int kMaxGames = 1000000;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kInterrupted = 130;
+#if defined(_WIN32)
+constexpr int kNotStarted = 9009;  // the command interpreter's status for a command it cannot run
+#else
 constexpr int kNotStarted = 127;  // the shell's status for a command it cannot run
+#endif
 
 const char* const kUsageText =
     "usage: tavimor-train GAMES [-cuda N] [-program PATH]\n"
@@ -71,12 +76,25 @@ std::string quote(const std::string& s) {
 #endif
 }
 
+#if defined(_WIN32)
+// Ctrl-C and Ctrl-Break reach every program on the console: the game's run
+// saves and ends, and this one stays to say so.
+BOOL WINAPI outlast_interrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+#endif
+
 RunStatus run_command(const std::string& command) {
-  const int raw = std::system(command.c_str());
   RunStatus s;
 #if defined(_WIN32)
+  // The command interpreter takes the first and the last quote off a line
+  // that holds more than two: one more pair keeps the rest as it is.
+  SetConsoleCtrlHandler(outlast_interrupt, TRUE);
+  const int raw = std::system(("\"" + command + "\"").c_str());
+  SetConsoleCtrlHandler(outlast_interrupt, FALSE);
+  constexpr unsigned kCtrlCExit = 0xC000013AU;  // the status of a program that Ctrl-C ended
   s.code = raw;
+  s.stopped = static_cast<unsigned>(raw) == kCtrlCExit;
 #else
+  const int raw = std::system(command.c_str());
   if (WIFSIGNALED(raw)) {
     s.signal = WTERMSIG(raw);
   } else {
@@ -89,24 +107,28 @@ RunStatus run_command(const std::string& command) {
   return s;
 }
 
+// A text file, its line ends as the system writes them read as newlines.
 std::string read_text(const char* path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(path);
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
 }
 
-// The tavimor executable beside this one (found through /proc where there is
-// one, else as argv[0] names it).
+// The tavimor executable beside this one (found through the system where it
+// tells, else as argv[0] names it).
 std::string default_program(const char* argv0) {
 #if defined(_WIN32)
   const char* name = "tavimor.exe";
+  char own[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, own, MAX_PATH);
+  const fs::path self = n > 0 && n < MAX_PATH ? fs::path(own) : fs::path(argv0);
 #else
   const char* name = "tavimor";
-#endif
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (ec) self = argv0;
+#endif
   return self.has_parent_path() ? (self.parent_path() / name).string() : std::string(name);
 }
 

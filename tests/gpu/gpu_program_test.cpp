@@ -111,4 +111,15 @@ TEST_F(GpuProgram, ALibraryWithoutAnEntryPointIsSilent) {
   EXPECT_EQ(calls_, "");
 }
 
+// Without a driver library at all (nvcuda.dll is never there under Wine)
+// nothing is said and the processor plays.
+TEST_F(GpuProgram, WithoutADriverLibraryIsSilent) {
+  const std::string quiet = without_cuda();
+  const ExeResult r = run({"-cuda", "0", "-mode", "text"}, "");
+  if (!testing_windows_program() && contains(r.err, "with cuda on"))
+    GTEST_SKIP() << "this machine has a driver";
+  EXPECT_EQ(r.err, quiet);
+  EXPECT_GE(count_of(r.err, "tavimor> I'm thinking..."), 1) << r.err;
+}
+
 }  // namespace
