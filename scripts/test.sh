@@ -29,3 +29,6 @@ echo "== windows"
 bash scripts/windows_deps.sh
 bash scripts/build.sh windows
 bash scripts/wine.sh ctest --preset wine -j "$jobs"
+# The window's tests one at a time, in a Wine session of their own: Wine's
+# desktop takes the display of the first program that needs it.
+bash scripts/wine.sh ctest --preset wine-window

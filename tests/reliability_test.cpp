@@ -165,8 +165,10 @@ TEST_F(Reliability, SecondSignalDuringASaveKeepsTheOldFile) {
   b->engine = 0;
   prepare(*b);
   const std::string old = read_file(dir_ / "tavimor.dat");
-  int cut_short = 0;
-  for (int trial = 0; trial < 10; ++trial) {
+  int cut_short = 0, trial = 0;
+  // Wine hands a signal on late under load: more runs there until one is cut short.
+  const int most = testing_windows_program() ? 30 : 10;
+  for (; trial < 10 || (cut_short == 0 && trial < most); ++trial) {
     write_file(dir_ / "tavimor.dat", old);
     const int watch = inotify_init1(IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, dir_.c_str(), IN_CREATE), 0);
@@ -204,7 +206,8 @@ TEST_F(Reliability, SecondSignalDuringASaveKeepsTheOldFile) {
     EXPECT_EQ(stray_files(dir_), std::vector<std::string>{});
   }
   EXPECT_GT(cut_short, 0) << "no signal came during a save";
-  std::printf("[          ] 10 runs: %d cut short in the save, %d saved first\n", cut_short, 10 - cut_short);
+  std::printf("[          ] %d runs: %d cut short in the save, %d saved first\n", trial, cut_short,
+              trial - cut_short);
 }
 
 // A closed pipe on standard output does not end the run before it saves.

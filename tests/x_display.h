@@ -124,6 +124,7 @@ inline bool ppm_number(const std::string& s, std::size_t& i, int& v) {
 
 // The window's contents as the server shows them, 8 bits per channel.
 inline bool screenshot(const XServer& x, const std::string& window, Image& img) {
+  if (window.empty()) return false;  // import would wait for a click to pick a window
   std::string ppm;
   if (x_command(x, "import -window " + window + " -depth 8 ppm:-", &ppm) != 0) return false;
   if (ppm.compare(0, 2, "P6") != 0) return false;
