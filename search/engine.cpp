@@ -17,17 +17,22 @@ int mood_index(int value) {
 }
 
 int think_final(SearchContext& ctx) {
-  const RootChoice choice = choose_parallel(
-      *ctx.board, ctx.value, int32_t{kNoScore},
-      [&ctx](Board& copy, int s) { return -final_search(ctx, copy, square_row(s), square_col(s)); });
+  const RootChoice choice =
+      choose_parallel_with(*ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
+                           [](std::unique_ptr<SearchTables>& tables, Board& copy, int s) {
+                             return -final_search_window(*tables, copy, square_row(s), square_col(s),
+                                                         -kDeepInfinity, kDeepInfinity);
+                           });
   return play_choice(*ctx.board, choice);
 }
 
 int think_traditional(SearchContext& ctx) {
   if (endgame_due(*ctx.board)) return think_final(ctx);
-  const RootChoice choice =
-      choose_parallel(*ctx.board, ctx.value, int32_t{kNoScore}, [&ctx](Board& copy, int s) {
-        return square_weights[s] - deep_search(ctx, copy, 0, square_row(s), square_col(s));
+  const RootChoice choice = choose_parallel_with(
+      *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
+      [](std::unique_ptr<SearchTables>& tables, Board& copy, int s) {
+        return square_weights[s] - deep_search_window(*tables, copy, 0, square_row(s), square_col(s),
+                                                      -kDeepInfinity, kDeepInfinity);
       });
   return play_choice(*ctx.board, choice);
 }
