@@ -114,6 +114,36 @@ void one_and_all_cores(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_EvaluateConcurrent)->Apply(one_and_all_cores)->UseRealTime();
 
+// Batched evaluations of `positions` positions at a time (net_evaluate_batch,
+// the form the neural search uses), one batch scratch per thread.
+void BM_EvaluateBatch(benchmark::State& state) {
+  Setup& s = setup();
+  const int n = static_cast<int>(state.range(0));
+  auto batch = make_net_batch();
+  std::vector<NetPosition> positions;
+  for (int i = 0; i < n; ++i) {
+    const size_t k = static_cast<size_t>(state.thread_index()) * 7 + static_cast<size_t>(i);
+    positions.push_back(net_position(s.plane(k), s.first(k)));
+  }
+  std::vector<float> scores(64 * static_cast<size_t>(n));
+  for (auto _ : state) {
+    net_evaluate_batch(*s.net, *batch, positions.data(), n, reinterpret_cast<float(*)[64]>(scores.data()));
+    benchmark::DoNotOptimize(scores.data());
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+  state.counters["GMAC/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * n * kMacsPerPass * 1e-9, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_EvaluateBatch)
+    ->ArgName("positions")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(6)
+    ->Arg(12)
+    ->Apply(one_and_all_cores)
+    ->UseRealTime();
+
 // One learning step (encode, forward, backward, update) on a restored copy
 // of the parameters, so that every step starts from the same network.
 void learn_step(benchmark::State& state, bool reference) {

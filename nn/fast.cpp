@@ -77,6 +77,80 @@ inline __attribute__((always_inline)) void row_sums_t(const float* m, const floa
   std::memcpy(out, acc, sizeof(float) * n);
 }
 
+// The sums of the neurons i0 .. i0 + NV W - 1 for P positions: NV vectors
+// of running sums per position stay in registers while the rows of m stream
+// past, each row's NV vectors loaded once and multiplied by every position's
+// input. Lane i of position p adds row r's product before row r + 1's, as
+// the plain loop does. P x NV is kept at 8 to 12, enough independent sums to
+// hide the adds' latency.
+template <class V, int W, int P, int NV>
+inline __attribute__((always_inline)) void batch_block(const float* m, const float* const* x, int rows,
+                                                       float* const* out, int i0) {
+  V acc[P][NV] = {};
+  const float* row = m + i0;
+  for (int r = 0; r < rows; ++r, row += kSlots) {
+    V w[NV];
+#pragma GCC unroll 4
+    for (int v = 0; v < NV; ++v) std::memcpy(&w[v], row + v * W, sizeof(V));
+#pragma GCC unroll 6
+    for (int p = 0; p < P; ++p) {
+      const float xr = x[p][r];
+#pragma GCC unroll 4
+      for (int v = 0; v < NV; ++v) acc[p][v] = acc[p][v] + w[v] * xr;
+    }
+  }
+  for (int p = 0; p < P; ++p)
+    for (int v = 0; v < NV; ++v) std::memcpy(out[p] + i0 + v * W, &acc[p][v], sizeof(V));
+}
+
+template <class V, int W, int P>
+inline __attribute__((always_inline)) void batch_group(const float* m, const float* const* x, int rows,
+                                                       float* const* out, int n) {
+  constexpr int NV = P <= 3 ? 4 : 2;
+  const int nv = n / (NV * W) * (NV * W);
+  for (int i0 = 0; i0 < nv; i0 += NV * W) batch_block<V, W, P, NV>(m, x, rows, out, i0);
+  for (int p = 0; p < P; ++p) {
+    for (int i = nv; i < n; ++i) {
+      float a = 0.0f;
+      for (int r = 0; r < rows; ++r) a = a + m[static_cast<long>(r) * kSlots + i] * x[p][r];
+      out[p][i] = a;
+    }
+  }
+}
+
+// The positions in groups of at most six, as even as possible.
+template <class V, int W>
+inline __attribute__((always_inline)) void row_sums_batch_t(const float* m, const float* const* x, int rows,
+                                                            float* const* out, int n, int count) {
+  constexpr int kGroup = 6;
+  const int groups = (count + kGroup - 1) / kGroup;
+  int p = 0;
+  for (int g = 0; g < groups; ++g) {
+    const int size = (count - p) / (groups - g);
+    switch (size) {
+      case 1:
+        batch_group<V, W, 1>(m, x + p, rows, out + p, n);
+        break;
+      case 2:
+        batch_group<V, W, 2>(m, x + p, rows, out + p, n);
+        break;
+      case 3:
+        batch_group<V, W, 3>(m, x + p, rows, out + p, n);
+        break;
+      case 4:
+        batch_group<V, W, 4>(m, x + p, rows, out + p, n);
+        break;
+      case 5:
+        batch_group<V, W, 5>(m, x + p, rows, out + p, n);
+        break;
+      default:
+        batch_group<V, W, 6>(m, x + p, rows, out + p, n);
+        break;
+    }
+    p += size;
+  }
+}
+
 template <class FV, class DV, int W>
 inline __attribute__((always_inline)) void update_row_t(float* w, const double* ar, double d, int n) {
   int l = 0;
@@ -106,6 +180,14 @@ void row_sums_sse2(const float* m, const float* x, int rows, float* out, int n) 
 __attribute__((target("avx2"))) void row_sums_avx2(const float* m, const float* x, int rows, float* out,
                                                    int n) {
   row_sums_t<f8, 8>(m, x, rows, out, n);
+}
+void row_sums_batch_sse2(const float* m, const float* const* x, int rows, float* const* out, int n,
+                         int count) {
+  row_sums_batch_t<f4, 4>(m, x, rows, out, n, count);
+}
+__attribute__((target("avx2"))) void row_sums_batch_avx2(const float* m, const float* const* x, int rows,
+                                                         float* const* out, int n, int count) {
+  row_sums_batch_t<f8, 8>(m, x, rows, out, n, count);
 }
 void update_row_sse2(float* w, const double* ar, double d, int n) { update_row_t<f2, d2, 2>(w, ar, d, n); }
 __attribute__((target("avx2"))) void update_row_avx2(float* w, const double* ar, double d, int n) {
@@ -186,6 +268,14 @@ void row_sums(const float* m, const float* x, int rows, float* out, int n, Simd 
     row_sums_avx2(m, x, rows, out, n);
   else
     row_sums_sse2(m, x, rows, out, n);
+}
+
+void row_sums_batch(const float* m, const float* const* x, int rows, float* const* out, int n, int count,
+                    Simd simd) {
+  if (simd == Simd::avx2)
+    row_sums_batch_avx2(m, x, rows, out, n, count);
+  else
+    row_sums_batch_sse2(m, x, rows, out, n, count);
 }
 
 void update_row(float* w, const double* ar, double d, int n, Simd simd) {

@@ -26,6 +26,9 @@ inline ScratchView scratch_of(NetScratch& s) { return {s.act, s.delta}; }
 
 // The encoder on any scratch (see net_encode).
 int encode_position(ScratchView s, const int32_t* plane, bool first_plane);
+// The input values of a position (act[0][0..511]), as the encoder gives them
+// for the plane the position was taken from.
+void encode_net_position(const NetPosition& p, float* in);
 // score[s] for s = 0..63 from the 512 output activations.
 void fold_scores(const float* out, float* scores);
 
@@ -55,6 +58,13 @@ inline int update_rows(int a) { return a + 1 < kLayers ? NAC[a + 1] : kOutputBia
 // Kernels of the fast form. out[i] = sum over r = 0..rows-1, in increasing r,
 // starting from 0, of m[r * kSlots + i] x x[r], for i = 0..n-1.
 void row_sums(const float* m, const float* x, int rows, float* out, int n, Simd simd);
+// The same for `count` positions at once: out[p][i] from x[p], each sum in
+// the same order as above, every row of m read once for up to six positions.
+void row_sums_batch(const float* m, const float* const* x, int rows, float* const* out, int n, int count,
+                    Simd simd);
+// The forward pass of count (at most NetBatch::kPositions) positions whose
+// inputs wait in batch.act[p][0].
+void forward_batch(const NeuralNet& net, NetBatch& batch, int count, Simd simd);
 // w[l] = float(ar[l] x d + double(w[l])) for l = 0..n-1.
 void update_row(float* w, const double* ar, double d, int n, Simd simd);
 

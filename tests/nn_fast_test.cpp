@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -58,6 +59,38 @@ TEST(NnFast, RowSumsMatchThePlainLoopForAnyWidth) {
         std::vector<float> got(n, 99.0f);
         row_sums(m.data(), x.data(), rows, got.data(), n, simd);
         EXPECT_TRUE(same_bits(got.data(), want.data(), 4 * n)) << n << ' ' << rows;
+      }
+    }
+  }
+}
+
+// Any number of positions (one group of six and more, uneven groups) and any
+// width (whole blocks of sums and the columns left over).
+TEST(NnFast, BatchedRowSumsMatchThePlainLoop) {
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<float> u(-2.0f, 2.0f);
+  std::vector<float> m(64 * kSlots);
+  std::vector<std::vector<float>> x(13, std::vector<float>(64));
+  for (float& v : m) v = u(rng);
+  for (auto& row : x)
+    for (float& v : row) v = u(rng);
+  for (int count : {1, 2, 3, 5, 6, 7, 11, 13}) {
+    for (int n : {1, 9, 31, 40, 480}) {
+      const int rows = 1 + n % 64;
+      for (Simd simd : simd_forms()) {
+        std::vector<std::vector<float>> got(count, std::vector<float>(n, 99.0f));
+        const float* in[13];
+        float* out[13];
+        for (int p = 0; p < count; ++p) {
+          in[p] = x[p].data();
+          out[p] = got[p].data();
+        }
+        row_sums_batch(m.data(), in, rows, out, n, count, simd);
+        for (int p = 0; p < count; ++p) {
+          std::vector<float> want(n);
+          row_sums(m.data(), x[p].data(), rows, want.data(), n, Simd::baseline);
+          EXPECT_TRUE(same_bits(got[p].data(), want.data(), 4 * n)) << count << ' ' << n << ' ' << p;
+        }
       }
     }
   }
@@ -127,6 +160,41 @@ TEST(NnFast, ForwardMatchesTheReference) {
     }
   }
   EXPECT_GE(compared, 60);
+}
+
+// Positions in square sets encode as their planes do, and batches of any
+// size evaluate them as the plain loops evaluate the planes.
+TEST(NnFast, BatchedEvaluationMatchesTheReference) {
+  std::mt19937 rng(17);
+  auto net = zero_net();
+  const auto batch = make_net_batch();
+  int compared = 0;
+  for (int kind = 0; kind < 5; ++kind) {
+    parameter_set(*net, rng, kind);
+    for (int count : {1, 4, 13}) {
+      auto boards = random_positions(rng, count);
+      std::vector<NetPosition> positions;
+      std::vector<std::array<float, 64>> want(count);
+      for (int p = 0; p < count; ++p) {
+        const Board& b = *boards[p];
+        NetScratch ref{};
+        encode_position(scratch_of(ref), previous_plane(b), b.ply == 1);
+        positions.push_back(net_position(previous_plane(b), b.ply == 1));
+        float in[kSlots];
+        encode_net_position(positions.back(), in);
+        ASSERT_TRUE(same_bits(in, ref.act[0], sizeof in)) << "ply " << b.ply;
+        forward_reference(*net, ref.act);
+        fold_scores(ref.act[4], want[p].data());
+      }
+      std::vector<std::array<float, 64>> got(count);
+      net_evaluate_batch(*net, *batch, positions.data(), count, reinterpret_cast<float(*)[64]>(got.data()));
+      for (int p = 0; p < count; ++p) {
+        EXPECT_TRUE(same_floats(got[p].data(), want[p].data(), 64)) << kind << ' ' << count << ' ' << p;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_EQ(compared, 90);
 }
 
 TEST(NnFast, ForwardWithoutItsDerivedCopyFallsBackToTheReference) {
