@@ -51,9 +51,11 @@ void forward_fast(const NeuralNet& net, float (*act)[kSlots], Simd simd) {
   }
   input_layer(net, act);
   for (int L = 0; L < kLayers - 1; ++L) {
-    // Row k of the transposed block holds what neuron k sends to each
-    // receiving neuron, so the receivers' sums run side by side.
-    row_sums(transposed_weights(net, L), act[L], NAC[L], act[L + 1], NAC[L + 1], simd);
+    // The transposed block holds what neuron k sends to each receiving
+    // neuron next to each other, so the receivers' sums run side by side.
+    const float* x = act[L];
+    float* out = act[L + 1];
+    panel_sums(transposed_weights(net, L), &x, NAC[L], &out, NAC[L + 1], 1, simd);
     finish_layer(net, act, L);
   }
 }
@@ -71,7 +73,7 @@ void forward_batch(const NeuralNet& net, NetBatch& batch, int count, Simd simd) 
       x[p] = batch.act[p][L];
       out[p] = batch.act[p][L + 1];
     }
-    row_sums_batch(transposed_weights(net, L), x, NAC[L], out, NAC[L + 1], count, simd);
+    panel_sums(transposed_weights(net, L), x, NAC[L], out, NAC[L + 1], count, simd);
     for (int p = 0; p < count; ++p) finish_layer(net, batch.act[p], L);
   }
 }

@@ -1,7 +1,17 @@
 // The engines' entry points and the state the front ends share with them.
 #pragma once
 
+#include <cstdint>
+
 #include "search/search_context.h"
+
+// What an engine call's searches did: the moves they played and the
+// positions the network evaluated (for benchmarks).
+struct SearchStats {
+  uint64_t nodes = 0;
+  uint64_t evaluations = 0;
+  uint64_t batches = 0;  // calls of the batched evaluation
+};
 
 // Traditional engine: plays the best move on ctx.board (deep search up to
 // ply 48, exact endgame after). 1 when a move was played, else 0.
@@ -10,6 +20,10 @@ int think_traditional(SearchContext& ctx);
 int think_neuro(SearchContext& ctx);
 // The exact endgame root used by both engines past ply 48.
 int think_final(SearchContext& ctx);
+// The same, adding what their searches did to stats.
+int think_traditional(SearchContext& ctx, SearchStats& stats);
+int think_neuro(SearchContext& ctx, SearchStats& stats);
+int think_final(SearchContext& ctx, SearchStats& stats);
 
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);

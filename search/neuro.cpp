@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -183,7 +184,7 @@ NetPosition net_view(const Node& n) {
 // Children evaluated before the first of them is searched: a node that cuts
 // off needs only its first few; one that does not then evaluates the rest
 // together.
-constexpr int kFirstBatch = 2;
+int kFirstBatch = std::getenv("FB") ? std::atoi(std::getenv("FB")) : 2;
 
 }  // namespace
 
@@ -198,6 +199,7 @@ void evaluate_pending(NeuroWorker& w, int count) {
   net_evaluate_batch(*w.net, *w.batch, w.pending, count, results);
   for (int k = 0; k < count; ++k) std::memcpy(*w.pending_out[k], results[k], sizeof results[k]);
   w.evaluations += static_cast<uint64_t>(count);
+  ++w.batches;
 }
 
 // The best reply of node n (replies scored by c = bias + the scores of the
@@ -324,6 +326,7 @@ float neuro_search_window(NeuroWorker& w, Board& b, int depth, int row, int col,
   float s[64];
   net_evaluate_batch(*w.net, *w.batch, &root, 1, &s);
   ++w.evaluations;
+  ++w.batches;
   float c[64];
   for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + s[i];
   return neuro_move(w, b, root, depth, square_of(row, col), c, alpha, beta);
@@ -340,9 +343,11 @@ void learn_last_move(SearchContext& ctx) {
   net_learn(*ctx.net, previous_plane(*ctx.board), ctx.board->ply == 1);
 }
 
-int think_neuro(SearchContext& ctx) {
+namespace {
+
+int neuro_root(SearchContext& ctx, SearchStats* stats) {
   Board& live = *ctx.board;
-  if (endgame_due(live)) return think_final(ctx);
+  if (endgame_due(live)) return stats != nullptr ? think_final(ctx, *stats) : think_final(ctx);
   float best = kNoNeuroScore;
   if (ctx.net->gpu_on) {
     // The GPU holds one set of buffers: its evaluations are issued one at a
@@ -368,6 +373,10 @@ int think_neuro(SearchContext& ctx) {
   if (live.ply > 0) views[1] = net_position(previous_plane(live), live.ply == 1);
   float scores[2][64] = {};
   net_evaluate_batch(*ctx.net, *make_net_batch(), views, live.ply > 0 ? 2 : 1, scores);
+  if (stats != nullptr) {
+    stats->evaluations += live.ply > 0 ? 2 : 1;
+    ++stats->batches;
+  }
   const float* out = scores[1];
   float c[64];
   for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + scores[0][i];
@@ -379,7 +388,18 @@ int think_neuro(SearchContext& ctx) {
                                  ? neuro_move(*w, copy, root, 0, s, c, -kInfinity, kInfinity)
                                  : neuro_search_reference(ctx, copy, 0, row, col);
         return out[s] + square_bias[s] - search;
+      },
+      [stats](std::unique_ptr<NeuroWorker>& w) {
+        if (stats == nullptr) return;
+        stats->nodes += w->nodes;
+        stats->evaluations += w->evaluations;
+        stats->batches += w->batches;
       });
   ctx.value = neuro_root_value(best);
   return play_choice(live, choice);
 }
+
+}  // namespace
+
+int think_neuro(SearchContext& ctx) { return neuro_root(ctx, nullptr); }
+int think_neuro(SearchContext& ctx, SearchStats& stats) { return neuro_root(ctx, &stats); }

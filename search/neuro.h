@@ -37,6 +37,7 @@ struct NeuroWorker {
   std::unique_ptr<NetBatch> batch = make_net_batch();
   uint64_t nodes = 0;                          // moves played
   uint64_t evaluations = 0;                    // positions evaluated
+  uint64_t batches = 0;                        // calls of the batched evaluation
   float own[kNeuroDepth][64];                  // a node's own evaluation, when it makes it
   float scores[kNeuroDepth][kMaxReplies][64];  // its children's, at each depth
   NetPosition pending[kMaxReplies + 1];        // a batch being gathered

@@ -38,11 +38,12 @@ inline bool root_move_at(const Board& b, int s) {
 // updated together under one lock. Each thread first makes its own working
 // state with make_worker() (a search table, network scratch) and hands it to
 //   Score score_square(Worker& worker, Board& board, int square)
-// which runs on several threads at once. The tie draws are made on the thread
-// that finished the square.
-template <typename Score, typename MakeWorker, typename ScoreSquare>
+// which runs on several threads at once; when its squares are done, each
+// thread hands its worker to finish_worker(worker), one thread at a time. The
+// tie draws are made on the thread that finished the square.
+template <typename Score, typename MakeWorker, typename ScoreSquare, typename FinishWorker>
 RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, const MakeWorker& make_worker,
-                                const ScoreSquare& score_square) {
+                                const ScoreSquare& score_square, const FinishWorker& finish_worker) {
   best = sentinel;
   RootChoice choice;
 #pragma omp parallel
@@ -61,6 +62,8 @@ RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, 
         }
       }
     }
+#pragma omp critical(root_workers)
+    finish_worker(worker);
   }
   return choice;
 }
@@ -70,7 +73,7 @@ template <typename Score, typename ScoreSquare>
 RootChoice choose_parallel(const Board& live, Score& best, Score sentinel, const ScoreSquare& score_square) {
   return choose_parallel_with(
       live, best, sentinel, [] { return 0; },
-      [&score_square](int& /*none*/, Board& board, int s) { return score_square(board, s); });
+      [&score_square](int& /*none*/, Board& board, int s) { return score_square(board, s); }, [](int&) {});
 }
 
 // The sequential root, for scoring functions that must run on one thread (the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -64,18 +65,18 @@ TEST(NnFast, RowSumsMatchThePlainLoopForAnyWidth) {
   }
 }
 
-// Any number of positions (one group of six and more, uneven groups) and any
-// width (whole blocks of sums and the columns left over).
-TEST(NnFast, BatchedRowSumsMatchThePlainLoop) {
+// Any number of positions (one and two alone, groups of three to six, uneven
+// groups) and any width (whole blocks of sums, and what is left over).
+TEST(NnFast, PanelSumsMatchThePlainLoop) {
   std::mt19937 rng(4);
   std::uniform_real_distribution<float> u(-2.0f, 2.0f);
-  std::vector<float> m(64 * kSlots);
+  std::vector<float> t(kSlots * kSlots);
   std::vector<std::vector<float>> x(13, std::vector<float>(64));
-  for (float& v : m) v = u(rng);
+  for (float& v : t) v = u(rng);
   for (auto& row : x)
     for (float& v : row) v = u(rng);
   for (int count : {1, 2, 3, 5, 6, 7, 11, 13}) {
-    for (int n : {1, 9, 31, 40, 480}) {
+    for (int n : {1, 9, 31, 40, 72, 480}) {
       const int rows = 1 + n % 64;
       for (Simd simd : simd_forms()) {
         std::vector<std::vector<float>> got(count, std::vector<float>(n, 99.0f));
@@ -85,11 +86,13 @@ TEST(NnFast, BatchedRowSumsMatchThePlainLoop) {
           in[p] = x[p].data();
           out[p] = got[p].data();
         }
-        row_sums_batch(m.data(), in, rows, out, n, count, simd);
+        panel_sums(t.data(), in, rows, out, n, count, simd);
         for (int p = 0; p < count; ++p) {
-          std::vector<float> want(n);
-          row_sums(m.data(), x[p].data(), rows, want.data(), n, Simd::baseline);
-          EXPECT_TRUE(same_bits(got[p].data(), want.data(), 4 * n)) << count << ' ' << n << ' ' << p;
+          for (int j = 0; j < n; ++j) {
+            float want = 0.0f;
+            for (int k = 0; k < rows; ++k) want = want + t[panel_index(k, j)] * x[p][k];
+            ASSERT_TRUE(same_bits(&got[p][j], &want, 4)) << count << ' ' << n << ' ' << p << ' ' << j;
+          }
         }
       }
     }
@@ -119,16 +122,15 @@ TEST(NnFast, TransposedBlocks) {
   std::mt19937 rng(3);
   std::uniform_real_distribution<float> u(-1.0f, 1.0f);
   auto w = std::make_unique<float[][kSlots]>(kSlots);
-  auto t = std::make_unique<float[][kSlots]>(kSlots);
+  std::vector<float> t(kSlots * kSlots);
   for (int j = 0; j < kSlots; ++j)
     for (int k = 0; k < kSlots; ++k) w[j][k] = u(rng);
   for (Simd simd : simd_forms()) {
-    for (int j = 0; j < kSlots; ++j)
-      for (int k = 0; k < kSlots; ++k) t[j][k] = 0.0f;
-    transpose_weights(w.get(), t.get(), simd);
+    std::fill(t.begin(), t.end(), 0.0f);
+    transpose_weights(w.get(), t.data(), simd);
     int wrong = 0;
     for (int j = 0; j < kSlots; ++j)
-      for (int k = 0; k < kSlots; ++k) wrong += t[k][j] != w[j][k];
+      for (int k = 0; k < kSlots; ++k) wrong += t[panel_index(k, j)] != w[j][k];
     EXPECT_EQ(wrong, 0) << static_cast<int>(simd);
   }
 }
