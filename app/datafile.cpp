@@ -83,24 +83,37 @@ bool board_is_possible(const Board& b) {
   return true;
 }
 
-bool load_data_from(const char* path, Board& board, NeuralNet& net) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) {
-    print_path_error("cannot read from file", path);
-    return false;
+const char* data_fault_text(DataFault fault) {
+  switch (fault) {
+    case DataFault::unreadable:
+      return "cannot read from file";
+    case DataFault::checksum:
+      return "checksum error in";
+    case DataFault::impossible:
+      return "impossible game record in";
+    default:
+      return "";
   }
+}
+
+DataFault read_data_from(const char* path, Board& board, NeuralNet& net) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return DataFault::unreadable;
   // A short file leaves the rest of each object as it was.
   const std::size_t got = std::fread(&board, 1, kBoardBytes, f);
   if (got == kBoardBytes) std::fread(net.bias, 1, kParamBytes, f);
   const uint8_t sum = data_checksum(board, net);
   const int stored = std::fgetc(f);
   std::fclose(f);
-  if (stored == EOF || static_cast<uint8_t>(stored) != sum) {
-    print_path_error("checksum error in", path);
-    return false;
-  }
-  if (!board_is_possible(board)) {
-    print_path_error("impossible game record in", path);
+  if (stored == EOF || static_cast<uint8_t>(stored) != sum) return DataFault::checksum;
+  if (!board_is_possible(board)) return DataFault::impossible;
+  return DataFault::none;
+}
+
+bool load_data_from(const char* path, Board& board, NeuralNet& net) {
+  const DataFault fault = read_data_from(path, board, net);
+  if (fault != DataFault::none) {
+    print_path_error(data_fault_text(fault), path);
     return false;
   }
   std::fputs("tavimor> datafile was loaded.\n", stderr);

@@ -15,6 +15,20 @@ inline constexpr std::size_t kDataFileBytes = 4228985;
 // XOR of every byte of the board record and then the parameter block.
 uint8_t data_checksum(const Board& board, const NeuralNet& net);
 
+// Why a data file does not load: it cannot be opened, it is short or its
+// checksum byte is wrong, or its checksum holds but its game record is
+// impossible.
+enum class DataFault { none, unreadable, checksum, impossible };
+
+// The words of the error line for fault, before the file's name
+// ("checksum error in"); empty for none.
+const char* data_fault_text(DataFault fault);
+
+// Reads path straight into board and the parameter block of net and says
+// whether it would load, printing nothing and deriving nothing (a short file
+// leaves the rest of each object as it was).
+DataFault read_data_from(const char* path, Board& board, NeuralNet& net);
+
 // Reads path straight into board and the parameter block of net; true on
 // success (then the current plane's marks and the network's transposed
 // weights are recomputed). A file whose checksum holds but whose board is

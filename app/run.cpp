@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <string>
 
 #include "app/datafile.h"
 #include "app/globals.h"
@@ -26,18 +27,20 @@ void reset_state() {
 // Runs the front end chosen on the command line until it returns.
 void run_front_end(const Options& opts, int argc, const char* const* argv) {
   switch (opts.mode) {
-    case kModeWin:
+    case kModeWin: {
+      const std::string title = std::string("Tavimor ") + kVersion + "  " + kNotice;
       // The window library sees no arguments: none are left after the options.
-      run_window(0, const_cast<char**>(argv + argc));
+      run_window(0, const_cast<char**>(argv + argc), WindowSetup{&g_ctx, title.c_str(), save_data});
       break;
+    }
     case kModeText: {
       ConsoleState state = make_console_state();
-      run_text(state);
+      run_text(state, g_ctx, stdin);
       break;
     }
     case kModeDemo: {
       ConsoleState state = make_console_state();
-      run_demo(state, opts.diag_mode);
+      run_demo(state, opts.diag_mode, g_ctx);
       break;
     }
     default:

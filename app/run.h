@@ -4,6 +4,7 @@
 
 int run_program(int argc, const char* const* argv);
 
-inline constexpr const char* kVersion = "4.32";
+#include "version.h"  // kVersion, generated from the build's version
+
 // The notice after the version in the banner and in the window title.
 inline constexpr const char* kNotice = "(c) the tavimor developers; an Othello program.";

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-dev libomp-dev
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
+  gnuplot-nox
 )
 
 missing=()

@@ -47,17 +47,19 @@ inline std::filesystem::path make_temp_dir(const std::string& tag) {
   return dir ? std::filesystem::path(dir) : std::filesystem::path();
 }
 
-// prefix is put before the command in the shell line (for example limits).
-// The program runs without a display, so that window mode ends at once.
-inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                             const std::string& input = "", const std::string& prefix = "") {
+// Runs the executable exe in dir. prefix is put before the command in the
+// shell line (for example limits). The program runs without a display, so
+// that window mode ends at once.
+inline ExeResult run_exe(const std::string& exe, const std::filesystem::path& dir,
+                         const std::vector<std::string>& args, const std::string& input = "",
+                         const std::string& prefix = "") {
   {
     std::ofstream in(dir / "stdin.txt", std::ios::binary);
     in << input;
   }
   std::ostringstream cmd;
   cmd << "cd " << shell_quote(dir.string()) << " && " << prefix << " env -u DISPLAY -u WAYLAND_DISPLAY "
-      << shell_quote(TAVIMOR_EXE);
+      << shell_quote(exe);
   for (const auto& a : args) cmd << ' ' << shell_quote(a);
   cmd << " <stdin.txt >stdout.txt 2>stderr.txt";
   const int raw = std::system(cmd.str().c_str());
@@ -69,4 +71,9 @@ inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector
   std::filesystem::remove(dir / "stdout.txt");
   std::filesystem::remove(dir / "stderr.txt");
   return r;
+}
+
+inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                             const std::string& input = "", const std::string& prefix = "") {
+  return run_exe(TAVIMOR_EXE, dir, args, input, prefix);
 }

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/globals.h"
 #include "search/engine.h"
 
 namespace {
@@ -143,8 +142,6 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
   }
 }
 
-void run_text(ConsoleState& state) { run_text(state, g_ctx, stdin); }
-
 int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   Board& b = *ctx.board;
   for (;;) {
@@ -178,5 +175,3 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   b.computer_colour = 3 - b.computer_colour;
   return state.result;
 }
-
-int run_demo(ConsoleState& state, int diag_mode) { return run_demo(state, diag_mode, g_ctx); }

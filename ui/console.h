@@ -26,10 +26,7 @@ const char* mood_face(const SearchContext& ctx);
 // Runs the dialogue on ctx's board, reading commands from in, until the game
 // is over, "quit" or "exit", the end of the input, or an overlong line.
 void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in);
-// The dialogue on the global game and standard input.
-void run_text(ConsoleState& state);
 
 // Plays one game of the neural engine (on computer_colour) against the
 // traditional engine; returns the disc difference seen from the neural engine.
 int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx);
-int run_demo(ConsoleState& state, int diag_mode);

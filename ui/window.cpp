@@ -7,11 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
-#include "app/datafile.h"
-#include "app/globals.h"
-#include "app/run.h"
 #include "ui/cube_font.h"
 #include "ui/window_logic.h"
 
@@ -28,6 +24,8 @@ constexpr GLint kSphereStacks = 20;
 
 WindowState g_window = make_window_state();
 bool g_window_open = false;  // glutCreateWindow has returned
+// The callbacks carry no pointer of their own: run_window keeps its setup here.
+WindowSetup g_setup{};
 
 void diffuse(const GLfloat* colour) { glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, colour); }
 
@@ -86,7 +84,7 @@ void draw_message(const char* message) {
 }
 
 void on_display() {
-  const Board& b = g_board;
+  const Board& b = *g_setup.ctx->board;
   GLfloat board_colour[4], accent[4];
   const int accent_k = accent_scheme(b.colour_scheme);
   for (int i = 0; i < 3; ++i) {
@@ -184,21 +182,21 @@ void on_reshape(int width, int height) {
   g_window.window_height = static_cast<float>(height);
 }
 
-void on_key(unsigned char key, int, int) { apply(key_pressed(g_window, g_board, key)); }
+void on_key(unsigned char key, int, int) { apply(key_pressed(g_window, *g_setup.ctx->board, key)); }
 
-void on_special_key(int key, int, int) { apply(special_key_pressed(g_window, g_board, key)); }
+void on_special_key(int key, int, int) { apply(special_key_pressed(g_window, *g_setup.ctx->board, key)); }
 
 void on_mouse(int button, int state, int x, int y) {
-  apply(mouse_pressed(g_window, g_board, button, state, x, y));
+  apply(mouse_pressed(g_window, *g_setup.ctx->board, button, state, x, y));
 }
 
 // The window manager closes the window: keep the game for the next start
 // (a failed save reports itself).
-void on_close() { save_data(); }
+void on_close() { g_setup.save(); }
 
-void step_game(int) { apply(run_step(g_window, g_ctx, kEngines)); }
+void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngines)); }
 
-void message_timeout(int value) { apply(message_expired(g_window, g_board, value)); }
+void message_timeout(int value) { apply(message_expired(g_window, *g_setup.ctx->board, value)); }
 
 void animate_flip(int n) { apply(animation_frame(g_window.flip_frames, WindowTimer::animate_flip, n)); }
 
@@ -227,15 +225,15 @@ void on_window_warning(const char* fmt, va_list ap) {
 
 }  // namespace
 
-void run_window(int argc, char** argv) {
+void run_window(int argc, char** argv, const WindowSetup& setup) {
+  g_setup = setup;
   // Set before glutInit, which is where a missing display shows.
   glutInitErrorFunc(on_window_error);
   glutInitWarningFunc(on_window_warning);
 
   glutInitWindowSize(static_cast<int>(g_window.window_width), static_cast<int>(g_window.window_height));
   glutInit(&argc, argv);
-  const std::string title = std::string("Tavimor ") + kVersion + "  " + kNotice;
-  glutCreateWindow(title.c_str());
+  glutCreateWindow(setup.title);
   g_window_open = true;
   // Comes after the window exists and so leaves it as created: single
   // buffered RGBA with a depth buffer, the library's default.

@@ -1,0 +1,305 @@
+// tavimor-train: plays demo games one after another, each a run of the real
+// program on the data file of the working directory, checks the file after
+// every game, records each game in a CSV file and draws the learning curve
+// with gnuplot at the end. The decisions live in app/train.cpp; this file
+// holds the processes, the files and the terminal.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/datafile.h"
+#include "app/train.h"
+#include "game/board.h"
+#include "nn/neural_net.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define TAVIMOR_STDERR_IS_TERMINAL() (_isatty(_fileno(stderr)) != 0)
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#define TAVIMOR_STDERR_IS_TERMINAL() (isatty(fileno(stderr)) != 0)
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kGameOut = "train.out";  // the last game's standard output
+constexpr const char* kGameErr = "train.err";  // and its standard error
+constexpr int kMaxGames = 1000000;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kInterrupted = 130;
+constexpr int kNotStarted = 127;  // the shell's status for a command it cannot run
+
+const char* const kUsageText =
+    "usage: tavimor-train GAMES [-cuda N] [-program PATH]\n"
+    "  plays GAMES demo games (0: only draws the picture) on 'tavimor.dat' in this\n"
+    "  folder, each a run of 'PATH -mode demo -dump' (PATH: the tavimor beside this\n"
+    "  program), and records them in 'train.csv' and 'train.png'\n";
+
+struct Args {
+  int games = 0;
+  std::string program;
+  std::string cuda;  // the GPU ordinal passed on, or empty
+};
+
+// How a game's run ended.
+struct RunStatus {
+  int code = 0;          // exit status when it exited
+  int signal = 0;        // the signal that ended it, or 0
+  bool stopped = false;  // ended by an interrupt from the user
+};
+
+std::string quote(const std::string& s) {
+#if defined(_WIN32)
+  return "\"" + s + "\"";
+#else
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+#endif
+}
+
+RunStatus run_command(const std::string& command) {
+  const int raw = std::system(command.c_str());
+  RunStatus s;
+#if defined(_WIN32)
+  s.code = raw;
+#else
+  if (WIFSIGNALED(raw)) {
+    s.signal = WTERMSIG(raw);
+  } else {
+    s.code = WEXITSTATUS(raw);
+    // The shell reports a command that a signal ended as 128 + the signal.
+    if (s.code > 128 && s.code < 128 + 32) s.signal = s.code - 128;
+  }
+  s.stopped = s.signal == SIGINT || s.signal == SIGTERM || s.signal == SIGQUIT;
+#endif
+  return s;
+}
+
+std::string read_text(const char* path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// The tavimor executable beside this one (found through /proc where there is
+// one, else as argv[0] names it).
+std::string default_program(const char* argv0) {
+#if defined(_WIN32)
+  const char* name = "tavimor.exe";
+#else
+  const char* name = "tavimor";
+#endif
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) self = argv0;
+  return self.has_parent_path() ? (self.parent_path() / name).string() : std::string(name);
+}
+
+bool parse_args(int argc, char** argv, Args& args) {
+  if (argc < 2) return false;
+  char* end = nullptr;
+  const long n = std::strtol(argv[1], &end, 10);
+  if (argv[1][0] < '0' || argv[1][0] > '9' || *end != '\0' || n > kMaxGames) return false;
+  args.games = static_cast<int>(n);
+  args.program = default_program(argv[0]);
+  for (int i = 2; i < argc; i += 2) {
+    if (i + 1 >= argc) return false;
+    if (std::strcmp(argv[i], "-program") == 0)
+      args.program = argv[i + 1];
+    else if (std::strcmp(argv[i], "-cuda") == 0)
+      args.cuda = argv[i + 1];
+    else
+      return false;
+  }
+  return true;
+}
+
+// The rows of an existing record; false when the file holds something else
+// than a record of training games. tail is what must come before the next
+// row: the header for a new record, a newline after a cut last line.
+bool read_record(std::vector<GameRow>& rows, std::string& tail) {
+  const std::string text = read_text(kRecordName);
+  tail = text.empty() ? record_header() : text.back() == '\n' ? "" : "\n";
+  if (text.empty()) return true;
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);
+  if (line + "\n" != record_header()) return false;
+  for (int number = 2; std::getline(in, line); ++number) {
+    GameRow row;
+    if (parse_record_line(line, row))
+      rows.push_back(row);
+    else if (!line.empty())
+      std::fprintf(stderr, "note: line %d of '%s' is not a game's row; it is left out.\n", number,
+                   kRecordName);
+  }
+  return true;
+}
+
+bool append_text(const std::string& text) {
+  std::FILE* f = std::fopen(kRecordName, "ab");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool draw_picture(const std::vector<GameRow>& rows) {
+  if (rows.empty()) {
+    std::fprintf(stderr, "error: no games in '%s' to draw.\n", kRecordName);
+    return false;
+  }
+  {
+    std::ofstream script(kPlotName, std::ios::binary);
+    script << plot_script(rows, kPictureName);
+    if (!script) {
+      std::fprintf(stderr, "error: cannot write to file '%s'.\n", kPlotName);
+      return false;
+    }
+  }
+  const RunStatus s = run_command(std::string("gnuplot ") + kPlotName);
+  if (s.code != 0 || s.signal != 0) {
+    std::fprintf(stderr, "error: gnuplot could not draw '%s' from '%s' (is it installed?).\n", kPictureName,
+                 kPlotName);
+    return false;
+  }
+  std::fprintf(stderr, "note: the learning curve of %zu games is in '%s'.\n", rows.size(), kPictureName);
+  return true;
+}
+
+// The progress line: rewritten in place on a terminal, one line per game
+// otherwise.
+struct ProgressLine {
+  bool terminal = false;
+  std::size_t shown = 0;  // length of the line on the terminal
+  void show(const std::string& text) {
+    if (!terminal) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+      return;
+    }
+    const std::size_t pad = shown > text.size() ? shown - text.size() : 0;
+    std::fprintf(stderr, "\r%s%*s", text.c_str(), static_cast<int>(pad), "");
+    shown = text.size();
+  }
+  // Ends the line in place before other messages.
+  void close() {
+    if (terminal && shown > 0) std::fputc('\n', stderr);
+    shown = 0;
+  }
+};
+
+int train(const Args& args) {
+  std::vector<GameRow> record;
+  std::string tail;
+  if (!read_record(record, tail)) {
+    std::fprintf(stderr, "error: '%s' is not a record of training games; move it away to start a new one.\n",
+                 kRecordName);
+    return kFailed;
+  }
+  if (args.games == 0) return draw_picture(record) ? 0 : kFailed;
+
+  const int first = record.empty() ? 1 : record.back().game + 1;
+  auto board = std::make_unique<Board>();
+  auto net = std::make_unique<NeuralNet>();
+  // A file that does not load would be replaced by a fresh network: stop
+  // before the program does that.
+  std::error_code ec;
+  bool had_file = fs::exists(kDataFileName, ec);
+  int colour = 2;  // the neural engine's colour after a reset
+  if (had_file) {
+    const DataState start = inspect_data_file(kDataFileName, *board, *net);
+    if (!start.fault.empty()) {
+      std::fprintf(stderr, "error: before game %d: %s.\nnote: nothing was played; '%s' is kept as it was.\n",
+                   first, start.fault.c_str(), kDataFileName);
+      return kFailed;
+    }
+    colour = start.computer_colour;
+  } else {
+    std::fprintf(stderr, "note: no '%s' here: game %d starts a fresh network.\n", kDataFileName, first);
+  }
+  if (!record.empty())
+    std::fprintf(stderr, "note: '%s' holds %zu games; this run goes on from game %d.\n", kRecordName,
+                 record.size(), first);
+  if (!append_text(tail)) {
+    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kRecordName);
+    return kFailed;
+  }
+
+  std::string command = quote(args.program) + " -mode demo -dump";
+  if (!args.cuda.empty()) command += " -cuda " + quote(args.cuda);
+  command += std::string(" >") + kGameOut + " 2>" + kGameErr;
+
+  ProgressLine progress{TAVIMOR_STDERR_IS_TERMINAL()};
+  std::vector<GameRow> run;
+  const auto start = std::chrono::steady_clock::now();
+  const auto seconds_since = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+  };
+  if (progress.terminal) progress.show(progress_text(run, args.games, 0.0));
+  for (int i = 0; i < args.games; ++i) {
+    GameRow row;
+    row.game = first + i;
+    row.neuro_colour = colour;
+    const auto game_start = std::chrono::steady_clock::now();
+    const RunStatus status = run_command(command);
+    row.seconds = seconds_since(game_start);
+    if (status.stopped) {
+      progress.close();
+      std::fprintf(stderr, "note: stopped during game %d; '%s' holds the state after the game before.\n",
+                   row.game, kDataFileName);
+      return kInterrupted;
+    }
+    std::string fault;
+    if (status.signal != 0)
+      fault = "the program was ended by signal " + std::to_string(status.signal);
+    else if (status.code == kNotStarted)
+      fault = "the program '" + args.program + "' could not be started";
+    else if (status.code != 0)
+      fault = "the program ended with status " + std::to_string(status.code);
+    else
+      fault = read_game_output(read_text(kGameOut), read_text(kGameErr), had_file, row);
+    if (fault.empty()) fault = after_game_fault(inspect_data_file(kDataFileName, *board, *net), colour);
+    if (fault.empty() && !append_text(record_line(row)))
+      fault = std::string("cannot write to file '") + kRecordName + "'";
+    if (!fault.empty()) {
+      progress.close();
+      std::fprintf(stderr,
+                   "error: game %d: %s.\nnote: the run stopped; '%s' is kept as the game left it, and the "
+                   "game's output is in '%s' and '%s'.\n",
+                   row.game, fault.c_str(), kDataFileName, kGameOut, kGameErr);
+      return kFailed;
+    }
+    had_file = true;
+    colour = 3 - colour;
+    run.push_back(row);
+    record.push_back(row);
+    progress.show(progress_text(run, args.games, seconds_since(start)));
+  }
+  progress.close();
+  return draw_picture(record) ? 0 : kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args args;
+  if (!parse_args(argc, argv, args)) {
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+  }
+  return train(args);
+}
