@@ -2,7 +2,7 @@
 // as in demo mode, against the traditional engine), the engines against the
 // full-width reference searches on the same positions, in one run.
 //
-//   tavimor_games [games] [first seed]
+//   tavimor_games [games] [first seed] [--exact-scores]
 //
 // For each move it plays the reference root (the references under the same
 // parallel root) on a copy, then the engine itself on the live board, checks
@@ -10,6 +10,8 @@
 // output: the moves played (nodes) and network evaluations of both, and
 // their wall times, with the ratios reference / fast. A summary follows, and
 // each game is also played once more as a whole by run_demo and timed.
+// With --exact-scores the engines score every root move exactly, as for a
+// hint; by default they leave the moves that cannot be chosen at a bound.
 // Exit status 1 when any value differs.
 #include <fcntl.h>
 #include <time.h>
@@ -148,8 +150,19 @@ double time_run_demo(NeuralNet& net) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int games = argc > 1 ? std::atoi(argv[1]) : 3;
-  const uint32_t first_seed = argc > 2 ? static_cast<uint32_t>(std::atoi(argv[2])) : 1;
+  int games = 3;
+  uint32_t first_seed = 1;
+  bool exact_scores = false;
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--exact-scores") == 0) {
+      exact_scores = true;
+    } else if (positional++ == 0) {
+      games = std::atoi(argv[i]);
+    } else {
+      first_seed = static_cast<uint32_t>(std::atoi(argv[i]));
+    }
+  }
   std::vector<Move> all;
   std::vector<double> demo_ms, game_fast_ms, game_ref_ms;
   bool same = true;
@@ -191,7 +204,8 @@ int main(int argc, char** argv) {
       m.ref_ms = ms_since(t0);
       t0 = Clock::now();
       const double c0 = cpu_ms();
-      const int played = neural ? think_neuro(ctx, m.fast) : think_traditional(ctx, m.fast);
+      const ThinkOptions options{exact_scores, &m.fast};
+      const int played = neural ? think_neuro(ctx, options) : think_traditional(ctx, options);
       m.fast_ms = ms_since(t0);
       m.fast_cpu_ms = cpu_ms() - c0;
       if (played != 1 || ref_played != 1 || rctx.value != ctx.value) {

@@ -25,32 +25,42 @@ auto count_nodes(SearchStats* stats) {
   };
 }
 
-int final_root(SearchContext& ctx, SearchStats* stats) {
+// The window on a root move's search value v when its score is w - v and
+// only scores of at least `best` matter (no bound with the sentinel, or when
+// every score is wanted): a value of beta or more proves the score below best.
+int proof_beta(int w, int best, const ThinkOptions& options) {
+  return options.exact_scores || best == kNoScore ? kDeepInfinity : w - best + 1;
+}
+
+int final_root(SearchContext& ctx, const ThinkOptions& options) {
   const RootChoice choice = choose_parallel_with(
       *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
-      [](std::unique_ptr<SearchTables>& tables, Board& copy, int s) {
+      [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
         return -final_search_window(*tables, copy, square_row(s), square_col(s), -kDeepInfinity,
-                                    kDeepInfinity);
+                                    proof_beta(0, best, options));
       },
-      count_nodes(stats));
+      count_nodes(options.stats));
   return play_choice(*ctx.board, choice);
 }
 
-int traditional_root(SearchContext& ctx, SearchStats* stats) {
-  if (endgame_due(*ctx.board)) return final_root(ctx, stats);
+int traditional_root(SearchContext& ctx, const ThinkOptions& options) {
+  if (endgame_due(*ctx.board)) return final_root(ctx, options);
   const RootChoice choice = choose_parallel_with(
       *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
-      [](std::unique_ptr<SearchTables>& tables, Board& copy, int s) {
-        return square_weights[s] - deep_search_window(*tables, copy, 0, square_row(s), square_col(s),
-                                                      -kDeepInfinity, kDeepInfinity);
+      [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
+        const int w = square_weights[s];
+        return w - deep_search_window(*tables, copy, 0, square_row(s), square_col(s), -kDeepInfinity,
+                                      proof_beta(w, best, options));
       },
-      count_nodes(stats));
+      count_nodes(options.stats));
   return play_choice(*ctx.board, choice);
 }
 
 }  // namespace
 
-int think_final(SearchContext& ctx) { return final_root(ctx, nullptr); }
-int think_final(SearchContext& ctx, SearchStats& stats) { return final_root(ctx, &stats); }
-int think_traditional(SearchContext& ctx) { return traditional_root(ctx, nullptr); }
-int think_traditional(SearchContext& ctx, SearchStats& stats) { return traditional_root(ctx, &stats); }
+int think_final(SearchContext& ctx) { return final_root(ctx, ThinkOptions{}); }
+int think_final(SearchContext& ctx, const ThinkOptions& options) { return final_root(ctx, options); }
+int think_traditional(SearchContext& ctx) { return traditional_root(ctx, ThinkOptions{}); }
+int think_traditional(SearchContext& ctx, const ThinkOptions& options) {
+  return traditional_root(ctx, options);
+}

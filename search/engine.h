@@ -13,6 +13,16 @@ struct SearchStats {
   uint64_t batches = 0;  // calls of the batched evaluation
 };
 
+// How an engine call runs.
+struct ThinkOptions {
+  // Every legal root move is scored exactly. Otherwise a root move that
+  // provably scores less than the best found before it (never one that may
+  // equal it) is left with a bound: the same move is played with the same
+  // score, and the tie draws are the same.
+  bool exact_scores = false;
+  SearchStats* stats = nullptr;  // added to when given
+};
+
 // Traditional engine: plays the best move on ctx.board (deep search up to
 // ply 48, exact endgame after). 1 when a move was played, else 0.
 int think_traditional(SearchContext& ctx);
@@ -20,10 +30,10 @@ int think_traditional(SearchContext& ctx);
 int think_neuro(SearchContext& ctx);
 // The exact endgame root used by both engines past ply 48.
 int think_final(SearchContext& ctx);
-// The same, adding what their searches did to stats.
-int think_traditional(SearchContext& ctx, SearchStats& stats);
-int think_neuro(SearchContext& ctx, SearchStats& stats);
-int think_final(SearchContext& ctx, SearchStats& stats);
+// The same with options.
+int think_traditional(SearchContext& ctx, const ThinkOptions& options);
+int think_neuro(SearchContext& ctx, const ThinkOptions& options);
+int think_final(SearchContext& ctx, const ThinkOptions& options);
 
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);

@@ -183,8 +183,9 @@ NetPosition net_view(const Node& n) {
 
 // Children evaluated before the first of them is searched: a node that cuts
 // off needs only its first few; one that does not then evaluates the rest
-// together.
-int kFirstBatch = std::getenv("FB") ? std::atoi(std::getenv("FB")) : 2;
+// together. A second position costs a batch little more than the first (the
+// weights stream past once either way).
+constexpr int kFirstBatch = 2;
 
 }  // namespace
 
@@ -345,9 +346,10 @@ void learn_last_move(SearchContext& ctx) {
 
 namespace {
 
-int neuro_root(SearchContext& ctx, SearchStats* stats) {
+int neuro_root(SearchContext& ctx, const ThinkOptions& options) {
   Board& live = *ctx.board;
-  if (endgame_due(live)) return stats != nullptr ? think_final(ctx, *stats) : think_final(ctx);
+  if (endgame_due(live)) return think_final(ctx, options);
+  SearchStats* const stats = options.stats;
   float best = kNoNeuroScore;
   if (ctx.net->gpu_on) {
     // The GPU holds one set of buffers: its evaluations are issued one at a
@@ -382,12 +384,16 @@ int neuro_root(SearchContext& ctx, SearchStats* stats) {
   for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + scores[0][i];
   const RootChoice choice = choose_parallel_with(
       live, best, kNoNeuroScore, [&ctx] { return make_neuro_worker(*ctx.net); },
-      [&](std::unique_ptr<NeuroWorker>& w, Board& copy, int s) {
+      [&](std::unique_ptr<NeuroWorker>& w, Board& copy, int s, float best_now) {
         const int row = square_row(s), col = square_col(s);
-        const float search = fast_neuro_applies(copy, 0, row, col)
-                                 ? neuro_move(*w, copy, root, 0, s, c, -kInfinity, kInfinity)
-                                 : neuro_search_reference(ctx, copy, 0, row, col);
-        return out[s] + square_bias[s] - search;
+        const float own = out[s] + square_bias[s];
+        if (!fast_neuro_applies(copy, 0, row, col))
+          return own - neuro_search_reference(ctx, copy, 0, row, col);
+        // Only a score of best_now or more matters: a search value of beta or
+        // more proves the score below it.
+        const bool bounded = !options.exact_scores && best_now != kNoNeuroScore;
+        const float beta = bounded ? minus_at_most(own, std::nextafter(best_now, -kInfinity)) : kInfinity;
+        return own - neuro_move(*w, copy, root, 0, s, c, -kInfinity, beta);
       },
       [stats](std::unique_ptr<NeuroWorker>& w) {
         if (stats == nullptr) return;
@@ -401,5 +407,5 @@ int neuro_root(SearchContext& ctx, SearchStats* stats) {
 
 }  // namespace
 
-int think_neuro(SearchContext& ctx) { return neuro_root(ctx, nullptr); }
-int think_neuro(SearchContext& ctx, SearchStats& stats) { return neuro_root(ctx, &stats); }
+int think_neuro(SearchContext& ctx) { return neuro_root(ctx, ThinkOptions{}); }
+int think_neuro(SearchContext& ctx, const ThinkOptions& options) { return neuro_root(ctx, options); }

@@ -37,10 +37,13 @@ inline bool root_move_at(const Board& b, int s) {
 // read. `best` starts at `sentinel`; the best score and the chosen square are
 // updated together under one lock. Each thread first makes its own working
 // state with make_worker() (a search table, network scratch) and hands it to
-//   Score score_square(Worker& worker, Board& board, int square)
-// which runs on several threads at once; when its squares are done, each
-// thread hands its worker to finish_worker(worker), one thread at a time. The
-// tie draws are made on the thread that finished the square.
+//   Score score_square(Worker& worker, Board& board, int square, Score best)
+// which runs on several threads at once; `best` is the best score when the
+// square was handed out (the sentinel while there is none), and a score
+// below it need only be a bound: it cannot be chosen and draws nothing. When
+// its squares are done, each thread hands its worker to
+// finish_worker(worker), one thread at a time. The tie draws are made on the
+// thread that finished the square.
 template <typename Score, typename MakeWorker, typename ScoreSquare, typename FinishWorker>
 RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, const MakeWorker& make_worker,
                                 const ScoreSquare& score_square, const FinishWorker& finish_worker) {
@@ -53,7 +56,10 @@ RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, 
     for (int i = 0; i < 64; ++i) {
       if (!root_move_at(live, i)) continue;
       const auto copy = std::make_unique<Board>(live);  // 24,440 bytes: never on the stack
-      const Score score = score_square(worker, *copy, i);
+      Score best_now;
+#pragma omp critical(root_choice)
+      best_now = best;
+      const Score score = score_square(worker, *copy, i, best_now);
 #pragma omp critical(root_choice)
       {
         if (root_takes(score, best)) {
@@ -73,7 +79,8 @@ template <typename Score, typename ScoreSquare>
 RootChoice choose_parallel(const Board& live, Score& best, Score sentinel, const ScoreSquare& score_square) {
   return choose_parallel_with(
       live, best, sentinel, [] { return 0; },
-      [&score_square](int& /*none*/, Board& board, int s) { return score_square(board, s); }, [](int&) {});
+      [&score_square](int& /*none*/, Board& board, int s, Score /*best*/) { return score_square(board, s); },
+      [](int&) {});
 }
 
 // The sequential root, for scoring functions that must run on one thread (the

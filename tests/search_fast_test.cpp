@@ -5,6 +5,7 @@
 // default keeps the suite quick; scripts/diff_tests.sh runs thousands).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -251,6 +252,95 @@ TEST(SearchFast, WindowsGiveExactValuesOrBoundsOnTheirSide) {
   EXPECT_GT(inside, 50);
   EXPECT_GT(below, 50);
   EXPECT_GT(above, 50);
+}
+
+// The engines' roots against the scores of every root move by the
+// references (by the fast searches, which match them, where the references'
+// trees are large): the same value, a move of the best score played and
+// nothing else changed; a root that leaves moves at a bound plays the same
+// move and makes the same draws as one that scores them all. Positions at
+// plies 48 and 49 try the switch to the endgame.
+TEST(SearchFast, RootsMatchTheReferences) {
+  auto net = zero_net();
+  std::mt19937 rng(21);
+  random_params(*net, rng, 0.7f, 0.035f);
+  int compared = 0, switches = 0, ties = 0, by_reference = 0;
+  const auto visit = [&](Board& b, const std::string& where) {
+    for (bool neural : {false, true}) {
+      const bool final = endgame_due(b);
+      const int limit = final ? -1 : neural ? kNeuroDepth : kDeepLimit;
+      uint64_t tree = 0;
+      for (int s = 0; s < 64; ++s)
+        if (legal_set(b) >> s & 1) tree += root_tree_moves(b, s, 0, limit);
+      const bool reference = tree <= (neural && !final ? 1500u : 40000u);
+      by_reference += reference;
+      SearchContext ctx{&b, net.get(), 0};
+      const auto tables = make_search_tables();
+      const auto worker = make_neuro_worker(*net);
+      float out[64] = {};
+      if (neural && b.ply > 0) net_evaluate(*net, previous_plane(b), b.ply == 1, out);
+      double score[64];
+      double best = -1e30;
+      int at_best = 0;
+      for (int s = 0; s < 64; ++s) {
+        if (!(legal_set(b) >> s & 1)) continue;
+        const int row = square_row(s), col = square_col(s);
+        const int wide = kDeepInfinity;
+        if (final) {
+          score[s] = -(reference ? final_search_reference(ctx, b, row, col)
+                                 : final_search_window(*tables, b, row, col, -wide, wide));
+        } else if (neural) {
+          score[s] = out[s] + square_bias[s] -
+                     (reference ? neuro_search_reference(ctx, b, 0, row, col)
+                                : neuro_search_window(*worker, b, 0, row, col, -1.0f / 0.0f, 1.0f / 0.0f));
+        } else {
+          score[s] =
+              square_weights[s] - (reference ? deep_search_reference(ctx, b, 0, row, col)
+                                             : deep_search_window(*tables, b, 0, row, col, -wide, wide));
+        }
+        at_best = score[s] > best ? 1 : at_best + (score[s] == best);
+        best = std::max(best, score[s]);
+      }
+      ties += at_best > 1;
+      const int32_t value =
+          final || !neural ? static_cast<int32_t>(best) : neuro_root_value(static_cast<float>(best));
+      using Think = int (*)(SearchContext&, const ThinkOptions&);
+      const Think think = neural ? static_cast<Think>(think_neuro) : static_cast<Think>(think_traditional);
+      // All threads, moves left at bounds.
+      auto copy = std::make_unique<Board>(b);
+      SearchContext fast{copy.get(), net.get(), 0};
+      ASSERT_EQ(think(fast, ThinkOptions{}), 1) << where;
+      EXPECT_EQ(fast.value, value) << where << (neural ? " neural" : " traditional");
+      const int chosen = square_of(copy->cursor_row, copy->cursor_col);
+      EXPECT_EQ(score[chosen], best) << where << " square " << chosen;
+      auto expected = std::make_unique<Board>(b);
+      ASSERT_NE(play(*expected, copy->cursor_row, copy->cursor_col), 0);
+      EXPECT_TRUE(same_record(*copy, *expected)) << where;
+      // One thread: the same move and the same draws with every move scored.
+      WorkerThreads one(1);
+      uint32_t state[2];
+      int square[2];
+      for (int exact = 0; exact < 2; ++exact) {
+        *copy = b;
+        rand15_seed(99u);
+        ASSERT_EQ(think(fast, ThinkOptions{exact == 1, nullptr}), 1);
+        state[exact] = rand15_state();
+        square[exact] = square_of(copy->cursor_row, copy->cursor_col);
+        EXPECT_EQ(fast.value, value) << where;
+      }
+      EXPECT_EQ(square[0], square[1]) << where;
+      EXPECT_EQ(state[0], state[1]) << where;
+      ++compared;
+      switches += b.ply == kEndgamePly || b.ply == kEndgamePly + 1;
+    }
+  };
+  const int n = positions_to_compare(24);
+  random_positions_between(kEndgamePly, kEndgamePly + 1, n / 4, 31, visit);
+  random_positions_between(44, 58, n - n / 4, 32, visit);
+  EXPECT_EQ(compared, 2 * n);
+  EXPECT_GT(switches, n / 2);
+  EXPECT_GE(by_reference, n);
+  EXPECT_GT(ties, 0);
 }
 
 // Lines that end early, with empty squares left, come from positions with few
