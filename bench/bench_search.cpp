@@ -72,30 +72,42 @@ void BM_FinalSearch(benchmark::State& state, BenchPosition position) {
 }
 BENCHMARK_CAPTURE(BM_FinalSearch, endgame, kBenchEndgame)->Unit(benchmark::kMillisecond);
 
-// One engine move from the position, on all cores: the live board is reset
-// before every call (a 24 KB copy, negligible next to the search).
-void BM_Think(benchmark::State& state, BenchPosition position, int (*think)(SearchContext&)) {
+// One engine move from the position, on all cores (exact:1 scores every
+// root move exactly): the live board is reset before every call (a 24 KB
+// copy, negligible next to the search).
+void BM_Think(benchmark::State& state, BenchPosition position, bool final) {
   const auto start = board_or_skip(state, position);
   if (!start) return;
   auto live = std::make_unique<Board>(*start);
   SearchContext ctx{live.get(), nullptr, 0};
+  SearchStats stats;
+  const ThinkOptions options{state.range(0) != 0, &stats};
   for (auto _ : state) {
     *live = *start;
-    benchmark::DoNotOptimize(think(ctx));
+    benchmark::DoNotOptimize(final ? think_final(ctx, options) : think_traditional(ctx, options));
   }
+  state.counters["nodes"] =
+      benchmark::Counter(static_cast<double>(stats.nodes), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK_CAPTURE(BM_Think, traditional_opening, kBenchOpening, think_traditional)
+BENCHMARK_CAPTURE(BM_Think, traditional_opening, kBenchOpening, false)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, traditional_middle, kBenchMiddle, think_traditional)
+BENCHMARK_CAPTURE(BM_Think, traditional_middle, kBenchMiddle, false)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, traditional_late, kBenchLate, think_traditional)
+BENCHMARK_CAPTURE(BM_Think, traditional_late, kBenchLate, false)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, final_endgame, kBenchEndgame, think_final)
+BENCHMARK_CAPTURE(BM_Think, final_endgame, kBenchEndgame, true)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
+    ->UseRealTime();
 
 }  // namespace

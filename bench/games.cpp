@@ -3,6 +3,7 @@
 // full-width reference searches on the same positions, in one run.
 //
 //   tavimor_games [games] [first seed] [--exact-scores]
+//   tavimor_games --signature     (prints the bench signature, bench/signature.h)
 //
 // For each move it plays the reference root (the references under the same
 // parallel root) on a copy, then the engine itself on the live board, checks
@@ -27,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/signature.h"
 #include "game/random.h"
 #include "nn/network.h"
 #include "search/bitboard.h"
@@ -49,18 +51,6 @@ double cpu_ms() {
   timespec t;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) * 1e-6;
-}
-
-// Parameters on the grid of net_init_random, from a seed.
-void seeded_params(NeuralNet& net, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> grid(0, 1999);
-  for (auto& layer : net.bias)
-    for (float& v : layer) v = static_cast<float>(grid(rng)) * 0.0007f - 0.7f;
-  for (auto& block : net.weight)
-    for (auto& row : block)
-      for (float& v : row) v = static_cast<float>(grid(rng)) * 0.0007f - 0.7f;
-  net_params_changed(net);
 }
 
 // The roots as they were before the fast searches: the references under the
@@ -155,6 +145,13 @@ int main(int argc, char** argv) {
   bool exact_scores = false;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--signature") == 0) {
+      for (const SignatureRow& row : bench_signature())
+        std::printf("%s %s %llu %llu\n", row.position.c_str(), row.engine.c_str(),
+                    static_cast<unsigned long long>(row.nodes),
+                    static_cast<unsigned long long>(row.evaluations));
+      return 0;
+    }
     if (std::strcmp(argv[i], "--exact-scores") == 0) {
       exact_scores = true;
     } else if (positional++ == 0) {
@@ -173,7 +170,7 @@ int main(int argc, char** argv) {
     const uint32_t seed = first_seed + static_cast<uint32_t>(g);
     rand15_seed(seed);  // the root's tie draws: the same games on one thread
     auto net = std::make_unique<NeuralNet>();
-    seeded_params(*net, seed);
+    bench_params(*net, seed);
     auto pristine = std::make_unique<NeuralNet>(*net);
     auto live = std::make_unique<Board>();
     new_game(*live);
