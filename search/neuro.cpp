@@ -315,13 +315,12 @@ std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net) {
   return w;
 }
 
-uint64_t neuro_nodes(const NeuroWorker& w) { return w.nodes; }
-uint64_t neuro_evaluations(const NeuroWorker& w) { return w.evaluations; }
-
-float neuro_search_window(NeuroWorker& w, Board& b, int depth, int row, int col, float alpha, float beta) {
+float neuro_search_window(NeuroWorker& w, const Board& b, int depth, int row, int col, float alpha,
+                          float beta) {
   if (!fast_neuro_applies(b, depth, row, col)) {
-    SearchContext ctx{&b, const_cast<NeuralNet*>(w.net), 0};
-    return neuro_search_reference(ctx, b, depth, row, col);
+    const auto copy = std::make_unique<Board>(b);
+    SearchContext ctx{copy.get(), const_cast<NeuralNet*>(w.net), 0};
+    return neuro_search_reference(ctx, *copy, depth, row, col);
   }
   const NetPosition root = net_position(current_plane(b), b.ply == 0);
   float s[64];

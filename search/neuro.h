@@ -44,14 +44,13 @@ struct NeuroWorker {
   float (*pending_out[kMaxReplies + 1])[64];   // and where its scores go
 };
 std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net);
-// Moves played and positions evaluated by the searches made with w.
-uint64_t neuro_nodes(const NeuroWorker& w);
-uint64_t neuro_evaluations(const NeuroWorker& w);
 
-// The fast search with a window (see deep_search_window) and w's network. A
-// record whose ply runs ahead of its stones, or a square play() would refuse,
-// goes to the reference with its messages.
-float neuro_search_window(NeuroWorker& w, Board& board, int depth, int row, int col, float alpha, float beta);
+// The fast search with a window (see deep_search_window) and w's network.
+// The board is only read. A record whose ply runs ahead of its stones, or a
+// square play() would refuse, goes to the reference (on a copy) with its
+// messages.
+float neuro_search_window(NeuroWorker& w, const Board& board, int depth, int row, int col, float alpha,
+                          float beta);
 
 // The network's 64 square scores for plane (first_plane: it is plane 0, with
 // no plane before it). On the processor each thread evaluates in scratch of

@@ -20,9 +20,9 @@ struct TableEntry {
 inline constexpr int8_t kFinalKind = 100;
 
 // The table and the node counter of one thread: each thread of a root loop
-// searches with its own. 512 KB; make it with make_search_tables().
+// searches with its own. 128 KB; make it with make_search_tables().
 struct SearchTables {
-  static constexpr int kBits = 14;
+  static constexpr int kBits = 12;
   TableEntry entries[1 << kBits];
   uint64_t nodes;  // moves played by the fast searches that used the table
 };
