@@ -111,8 +111,8 @@ int deep_node(SearchTables& t, uint64_t x, uint64_t y, int depth, int alpha, int
   TableEntry* slot = nullptr;
   int first = -1;
   if (depth < kDeepLimit) {
-    slot = &table_slot(t, x, y, depth);
-    if (slot->mover == x && slot->other == y && slot->kind == depth) {
+    slot = table_slot(t, x, y, depth);
+    if (slot != nullptr && slot->mover == x && slot->other == y && slot->kind == depth) {
       if (slot->lower >= beta) return slot->lower;
       if (slot->upper <= alpha) return slot->upper;
       if (slot->lower == slot->upper) return slot->lower;

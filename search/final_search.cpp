@@ -90,8 +90,8 @@ int final_node(SearchTables& t, uint64_t x, uint64_t y, int alpha, int beta) {
   TableEntry* slot = nullptr;
   int first = -1;
   if (count_of(~(x | y)) >= kTableEmpties) {
-    slot = &table_slot(t, x, y, kFinalKind);
-    if (slot->mover == x && slot->other == y && slot->kind == kFinalKind) {
+    slot = table_slot(t, x, y, kFinalKind);
+    if (slot != nullptr && slot->mover == x && slot->other == y && slot->kind == kFinalKind) {
       if (slot->lower >= beta) return slot->lower;
       if (slot->upper <= alpha) return slot->upper;
       if (slot->lower == slot->upper) return slot->lower;
