@@ -2,7 +2,7 @@
 // as in demo mode, against the traditional engine), the engines against the
 // full-width reference searches on the same positions, in one run.
 //
-//   tavimor_games [games] [first seed] [--exact-scores]
+//   tavimor_games [games] [first seed] [--exact-scores] [--no-reference]
 //   tavimor_games --signature     (prints the bench signature, bench/signature.h)
 //
 // For each move it plays the reference root (the references under the same
@@ -13,6 +13,7 @@
 // each game is also played once more as a whole by run_demo and timed.
 // With --exact-scores the engines score every root move exactly, as for a
 // hint; by default they leave the moves that cannot be chosen at a bound.
+// With --no-reference only the engines run (the reference columns are 0).
 // Exit status 1 when any value differs.
 #include <fcntl.h>
 #include <time.h>
@@ -143,6 +144,7 @@ int main(int argc, char** argv) {
   int games = 3;
   uint32_t first_seed = 1;
   bool exact_scores = false;
+  bool with_reference = true;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--signature") == 0) {
@@ -154,6 +156,8 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--exact-scores") == 0) {
       exact_scores = true;
+    } else if (std::strcmp(argv[i], "--no-reference") == 0) {
+      with_reference = false;
     } else if (positional++ == 0) {
       games = std::atoi(argv[i]);
     } else {
@@ -186,26 +190,25 @@ int main(int argc, char** argv) {
         learn_last_move(ctx);
         const double learn = ms_since(t0);
         fast_total += learn;
-        ref_total += learn;
+        if (with_reference) ref_total += learn;
       }
-      Move m{endgame_due(*live) ? "final" : neural ? "neural" : "deep",
-             reference_stats(*live, neural),
-             {},
-             0,
-             0,
-             0};
+      Move m{endgame_due(*live) ? "final" : neural ? "neural" : "deep", {}, {}, 0, 0, 0};
       auto copy = std::make_unique<Board>(*live);
       SearchContext rctx{copy.get(), net.get(), 0};
-      auto t0 = Clock::now();
-      const int ref_played = neural ? reference_neuro(rctx) : reference_traditional(rctx);
-      m.ref_ms = ms_since(t0);
-      t0 = Clock::now();
+      int ref_played = 1;
+      if (with_reference) {
+        m.ref = reference_stats(*live, neural);
+        const auto t0 = Clock::now();
+        ref_played = neural ? reference_neuro(rctx) : reference_traditional(rctx);
+        m.ref_ms = ms_since(t0);
+      }
+      const auto t0 = Clock::now();
       const double c0 = cpu_ms();
       const ThinkOptions options{exact_scores, &m.fast};
       const int played = neural ? think_neuro(ctx, options) : think_traditional(ctx, options);
       m.fast_ms = ms_since(t0);
       m.fast_cpu_ms = cpu_ms() - c0;
-      if (played != 1 || ref_played != 1 || rctx.value != ctx.value) {
+      if (played != 1 || ref_played != 1 || (with_reference && rctx.value != ctx.value)) {
         std::fprintf(stderr, "game %d ply %d: reference value %d, fast %d\n", g, copy->ply - 1, rctx.value,
                      ctx.value);
         same = false;
@@ -226,6 +229,7 @@ int main(int argc, char** argv) {
     }
     game_fast_ms.push_back(fast_total);
     game_ref_ms.push_back(ref_total);
+    net_params_changed(*pristine);  // the fast evaluation's weight copy, now derived for this network
     demo_ms.push_back(time_run_demo(*pristine));
   }
 
