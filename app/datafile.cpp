@@ -2,22 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "app/globals.h"
 #include "nn/network.h"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#define TAVIMOR_SYNC(f) (fsync(fileno(f)) == 0)
-#elif defined(_WIN32)
-#include <io.h>
-#define TAVIMOR_SYNC(f) (_commit(_fileno(f)) == 0)
-#else
-#define TAVIMOR_SYNC(f) true
-#endif
 
 static_assert(sizeof(Board) == kBoardBytes);
 static_assert(kBoardBytes + kParamBytes + 1 == kDataFileBytes);
@@ -44,10 +32,30 @@ uint8_t fold(uint64_t acc) {
   return static_cast<uint8_t>(acc);
 }
 
+constexpr int kTempAttempts = 100;   // names tried for a save's temporary file
+constexpr int kKeepAttempts = 1000;  // names tried for a file kept aside
+
 // Messages name the file, not the directory it lies in.
-void print_path_error(const char* what, const char* path) {
+const char* file_name(const char* path) {
   const char* slash = std::strrchr(path, '/');
-  std::fprintf(stderr, "error: %s '%s'.\n", what, slash ? slash + 1 : path);
+  return slash ? slash + 1 : path;
+}
+
+void print_path_error(const char* what, const char* path) {
+  std::fprintf(stderr, "error: %s '%s'.\n", what, file_name(path));
+}
+
+// Why a path that open_regular_file did not open cannot load.
+DataFault unopened_fault(PathKind kind) {
+  switch (kind) {
+    case PathKind::missing:
+      return DataFault::missing;
+    case PathKind::file:
+    case PathKind::unknown:
+      return DataFault::unreadable;
+    default:
+      return DataFault::not_a_file;
+  }
 }
 
 bool in_range(int v, int lo, int hi) { return v >= lo && v <= hi; }
@@ -83,48 +91,112 @@ bool board_is_possible(const Board& b) {
   return true;
 }
 
+bool params_are_finite(const NeuralNet& net) {
+  // A float is a non-number or an infinity when all its exponent bits are set.
+  constexpr uint32_t kExponent = 0x7f800000u;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(net.bias);
+  for (std::size_t i = 0; i < kParamBytes; i += sizeof(uint32_t)) {
+    uint32_t bits;
+    std::memcpy(&bits, p + i, sizeof bits);
+    if ((bits & kExponent) == kExponent) return false;
+  }
+  return true;
+}
+
 const char* data_fault_text(DataFault fault) {
   switch (fault) {
+    case DataFault::missing:
     case DataFault::unreadable:
       return "cannot read from file";
+    case DataFault::not_a_file:
+      return "no regular file at";
     case DataFault::checksum:
       return "checksum error in";
     case DataFault::impossible:
       return "impossible game record in";
-    default:
-      return "";
+    case DataFault::non_finite:
+      return "non-finite network parameters in";
+    case DataFault::none:
+      break;
   }
+  return "";
 }
 
-DataFault read_data_from(const char* path, Board& board, NeuralNet& net) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return DataFault::unreadable;
+DataFault read_data(std::FILE* f, Board& board, NeuralNet& net) {
   // A short file leaves the rest of each object as it was.
   const std::size_t got = std::fread(&board, 1, kBoardBytes, f);
   if (got == kBoardBytes) std::fread(net.bias, 1, kParamBytes, f);
   const uint8_t sum = data_checksum(board, net);
   const int stored = std::fgetc(f);
-  std::fclose(f);
   if (stored == EOF || static_cast<uint8_t>(stored) != sum) return DataFault::checksum;
   if (!board_is_possible(board)) return DataFault::impossible;
+  if (!params_are_finite(net)) return DataFault::non_finite;
   return DataFault::none;
 }
 
-bool load_data_from(const char* path, Board& board, NeuralNet& net) {
-  const DataFault fault = read_data_from(path, board, net);
+DataFault read_data_from(const char* path, Board& board, NeuralNet& net) {
+  PathKind kind = PathKind::unknown;
+  std::FILE* f = open_regular_file(path, kind);
+  if (f == nullptr) return unopened_fault(kind);
+  const DataFault fault = read_data(f, board, net);
+  std::fclose(f);
+  return fault;
+}
+
+DataFault load_data_stream(std::FILE* f, const char* name, Board& board, NeuralNet& net) {
+  const DataFault fault = read_data(f, board, net);
   if (fault != DataFault::none) {
-    print_path_error(data_fault_text(fault), path);
-    return false;
+    print_path_error(data_fault_text(fault), name);
+    return fault;
   }
   std::fputs("tavimor> datafile was loaded.\n", stderr);
   mark_legal(board);
   net_params_changed(net);
-  return true;
+  return DataFault::none;
+}
+
+DataFault load_data_file(const char* path, Board& board, NeuralNet& net) {
+  PathKind kind = PathKind::unknown;
+  std::FILE* f = open_regular_file(path, kind);
+  if (f == nullptr) {
+    const DataFault fault = unopened_fault(kind);
+    if (fault == DataFault::not_a_file) {
+      std::fprintf(stderr, "error: '%s' is %s, not a data file.\n", file_name(path), path_kind_name(kind));
+    } else {
+      print_path_error(data_fault_text(fault), path);
+    }
+    return fault;
+  }
+  const DataFault fault = load_data_stream(f, path, board, net);
+  std::fclose(f);
+  return fault;
+}
+
+bool load_data_from(const char* path, Board& board, NeuralNet& net) {
+  return load_data_file(path, board, net) == DataFault::none;
+}
+
+std::string data_temp_path(const char* path, int attempt) {
+  return std::string(path) + "." + std::to_string(process_number()) + "-" + std::to_string(attempt) + ".tmp";
 }
 
 bool save_data_to(const char* path, const Board& board, const NeuralNet& net) {
-  const std::string tmp = std::string(path) + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!params_are_finite(net)) {
+    std::fprintf(stderr, "error: non-finite network parameters. '%s' is left as it was.\n", file_name(path));
+    return false;
+  }
+  // A name of this process's own, created new: never an old file, never a link.
+  std::string tmp;
+  std::FILE* f = nullptr;
+  for (int attempt = 0; attempt < kTempAttempts && f == nullptr; ++attempt) {
+    tmp = data_temp_path(path, attempt);
+    // Named before it exists, so that an immediate end never leaves it behind.
+    set_unfinished_file(tmp.c_str());
+    bool taken = false;
+    f = create_new_file(tmp.c_str(), taken);
+    if (f == nullptr) set_unfinished_file(nullptr);
+    if (f == nullptr && !taken) break;
+  }
   if (f == nullptr) {
     print_path_error("cannot write to file", path);
     return false;
@@ -132,20 +204,33 @@ bool save_data_to(const char* path, const Board& board, const NeuralNet& net) {
   const uint8_t sum = data_checksum(board, net);
   bool ok = std::fwrite(&board, 1, kBoardBytes, f) == kBoardBytes &&
             std::fwrite(net.bias, 1, kParamBytes, f) == kParamBytes && std::fputc(sum, f) != EOF &&
-            std::fflush(f) == 0 && TAVIMOR_SYNC(f);
+            sync_file(f);
   ok = std::fclose(f) == 0 && ok;
-  // Replaces an existing file, on every platform (std::rename does not on all).
-  std::error_code ec;
-  if (ok) std::filesystem::rename(tmp, path, ec);
-  ok = ok && !ec;
+  ok = ok && replace_file(tmp.c_str(), path);
+  if (!ok) std::remove(tmp.c_str());
+  set_unfinished_file(nullptr);
   if (!ok) {
-    std::remove(tmp.c_str());
     print_path_error("cannot write to file", path);
     return false;
   }
+  sync_folder_of(path);
   std::fputs("tavimor> datafile was saved.\n", stderr);
   return true;
 }
 
 bool load_data() { return load_data_from(kDataFileName, g_board, g_net); }
 bool save_data() { return save_data_to(kDataFileName, g_board, g_net); }
+
+LockResult lock_data_file(const char* path) {
+  return lock_exclusively((std::string(path) + ".lock").c_str());
+}
+
+bool keep_aside(const char* path, std::string& kept_as) {
+  for (int n = 1; n <= kKeepAttempts; ++n) {
+    kept_as = std::string(path) + ".bad" + (n == 1 ? "" : std::to_string(n));
+    bool taken = false;
+    if (move_without_replacing(path, kept_as.c_str(), taken)) return true;
+    if (!taken) return false;
+  }
+  return false;
+}

@@ -6,6 +6,7 @@
 #include "app/datafile.h"
 #include "app/globals.h"
 #include "app/options.h"
+#include "app/platform.h"
 #include "nn/network.h"
 #include "ui/console.h"
 #include "ui/window.h"
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr int kStopStatus = -1;
+constexpr int kRefusedStatus = 1;  // the data file cannot be used: the run does not start
 
 // The game and the network as a run without a data file starts them.
 void reset_state() {
@@ -51,22 +53,54 @@ void run_front_end(const Options& opts, int argc, const char* const* argv) {
 }  // namespace
 
 int run_program(int argc, const char* const* argv) {
+  // From here on a stop signal ends the run at its next safe point, with a
+  // save, and a closed standard output no longer ends it.
+  install_stop_signals();
   std::fprintf(stderr, "Tavimor version %s %s\n", kVersion, kNotice);
   Options opts;
   if (!parse_options(argc, argv, opts, g_net)) return kStopStatus;
 
-  if (!load_data()) {
+  // One run at a time on one data file, from before the load to the end of the save.
+  switch (lock_data_file(kDataFileName)) {
+    case LockResult::busy:
+      std::fprintf(stderr, "error: '%s' is in use by another run of tavimor.\n", kDataFileName);
+      return kRefusedStatus;
+    case LockResult::failed:
+      std::fprintf(stderr, "note: '%s' cannot be locked. runs at the same time are not kept apart.\n",
+                   kDataFileName);
+      break;
+    case LockResult::taken:
+      break;
+  }
+
+  const DataFault fault = load_data_file(kDataFileName, g_board, g_net);
+  if (fault == DataFault::not_a_file) return kRefusedStatus;
+  if (fault != DataFault::none) {
+    // A file that is there but did not load is moved aside, never overwritten.
+    std::string kept;
+    const bool keep = fault != DataFault::missing;
+    if (keep && !keep_aside(kDataFileName, kept)) {
+      std::fputs("error: the old datafile cannot be kept aside. the run stops and leaves it as it was.\n",
+                 stderr);
+      return kRefusedStatus;
+    }
     std::fputs("note: datafile is not found. data reset.\n", stderr);
     reset_state();
+    if (keep) std::fprintf(stderr, "note: the old datafile is kept as '%s'.\n", kept.c_str());
   }
   if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
 
   run_front_end(opts, argc, argv);
+  if (stop_signal() != 0) say_stopped(stop_signal());
   if (opts.diag_mode == 1) {
     net_dump_params(g_net);
     net_dump_scratch(g_net);
   }
 
   if (!save_data()) std::fputs("error: can't write to datafile. data is discarded.\n", stderr);
+  if (const int sig = stop_signal(); sig != 0) {
+    std::fflush(nullptr);
+    end_by_signal(sig);
+  }
   return 0;
 }

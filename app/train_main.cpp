@@ -259,7 +259,7 @@ int train(const Args& args) {
     row.seconds = seconds_since(game_start);
     if (status.stopped) {
       progress.close();
-      std::fprintf(stderr, "note: stopped during game %d; '%s' holds the state after the game before.\n",
+      std::fprintf(stderr, "note: stopped during game %d; '%s' holds what the program saved last.\n",
                    row.game, kDataFileName);
       return kInterrupted;
     }

@@ -31,7 +31,8 @@ void BM_ThinkNeuro(benchmark::State& state, BenchPosition position) {
     return;
   }
   SearchStats stats;
-  const ThinkOptions options{state.range(0) != 0, &stats};
+  auto scores = std::make_unique<RootScores>();
+  const ThinkOptions options{state.range(0) != 0 ? scores.get() : nullptr, &stats};
   for (auto _ : state) {
     auto b = std::make_unique<Board>(*start);
     SearchContext ctx{b.get(), net.get(), 0};

@@ -81,7 +81,8 @@ void BM_Think(benchmark::State& state, BenchPosition position, bool final) {
   auto live = std::make_unique<Board>(*start);
   SearchContext ctx{live.get(), nullptr, 0};
   SearchStats stats;
-  const ThinkOptions options{state.range(0) != 0, &stats};
+  auto scores = std::make_unique<RootScores>();
+  const ThinkOptions options{state.range(0) != 0 ? scores.get() : nullptr, &stats};
   for (auto _ : state) {
     *live = *start;
     benchmark::DoNotOptimize(final ? think_final(ctx, options) : think_traditional(ctx, options));

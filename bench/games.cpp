@@ -204,7 +204,8 @@ int main(int argc, char** argv) {
       }
       const auto t0 = Clock::now();
       const double c0 = cpu_ms();
-      const ThinkOptions options{exact_scores, &m.fast};
+      RootScores scores;
+      const ThinkOptions options{exact_scores ? &scores : nullptr, &m.fast};
       const int played = neural ? think_neuro(ctx, options) : think_traditional(ctx, options);
       m.fast_ms = ms_since(t0);
       m.fast_cpu_ms = cpu_ms() - c0;

@@ -48,7 +48,7 @@ inline std::vector<SignatureRow> bench_signature() {
       if (!b) continue;
       SearchContext ctx{b.get(), net.get(), 0};
       SearchStats stats;
-      const ThinkOptions options{false, &stats};
+      const ThinkOptions options{nullptr, &stats};
       if (engine[0] == 'n')
         think_neuro(ctx, options);
       else

@@ -1,7 +1,8 @@
 #include "game/board.h"
 
-#include <cassert>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -35,7 +36,7 @@ int mark_legal(Board& b) {
   const int32_t* prev = b.ply > 0 ? b.planes[b.ply - 1] : nullptr;
   const int me = b.side;
   const int opp = 3 - me;
-  int counts[3] = {0, 0, 0};
+  int counts[4] = {0, 0, 0, 0};  // [3]: a broken record's stone 3 stays inside the array
   int moves = 0;
   for (int row = 1; row <= 8; ++row) {
     for (int col = 1; col <= 8; ++col) {
@@ -81,6 +82,29 @@ void new_game(Board& b) {
   }
 }
 
+bool new_game_from(Board& b, const int (&stones)[64], int side) {
+  constexpr int kStartStones = 4;
+  int count = 0;
+  for (int v : stones) {
+    if (v < 0 || v > 2) return false;
+    count += v != 0;
+  }
+  if (count < kStartStones || (side != 1 && side != 2)) return false;
+  b.ply = count - kStartStones;
+  b.side = side;
+  b.cursor_row = 6;
+  b.cursor_col = 5;
+  std::memset(b.planes, 0, sizeof b.planes);
+  int32_t* p = b.planes[b.ply];
+  for (int s = 0; s < 64; ++s) p[cell_index(square_row(s), square_col(s))] = stones[s];
+  for (int k = 0; k < b.ply; ++k) {
+    std::memcpy(b.planes[k], p, sizeof(int32_t) * kPlaneCells);
+    record_set(b.planes[k], kRecMover, side);
+  }
+  mark_legal(b);
+  return true;
+}
+
 int play(Board& b, int row, int col) {
   if (b.ply >= kMaxPly) return 0;
   if (row < 1 || row > 8 || col < 1 || col > 8) return 0;  // off the board: refused
@@ -108,7 +132,7 @@ int play(Board& b, int row, int col) {
   b.side = opp;
   b.ply += 1;
   mark_legal(b);
-  assert(board_is_ok(b));
+  TAVIMOR_CHECK_BOARD(b);
   return directions;
 }
 
@@ -136,7 +160,7 @@ int take_back(Board& b) {
   b.side = record_get(b.planes[b.ply - 1], kRecMover);
   b.ply -= 1;
   if (mark_legal(b) > 0) {
-    assert(board_is_ok(b));
+    TAVIMOR_CHECK_BOARD(b);
     return 1;
   }
   b.side = 3 - b.side;
@@ -169,8 +193,28 @@ uint64_t perft(Board& b, int depth) {
   return leaves;
 }
 
-bool board_is_ok(const Board& b) {
-  if (b.ply < 0 || b.ply > kMaxPly || (b.side != 1 && b.side != 2)) return false;
+namespace {
+
+std::string fault(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string fault(const char* fmt, ...) {
+  char text[160];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  va_end(ap);
+  return text;
+}
+
+// "d3": the row's letter and the column's digit, as the console names squares.
+std::string square_name(int c) {
+  return {static_cast<char>('a' + c / 10 - 1), static_cast<char>('0' + c % 10)};
+}
+
+}  // namespace
+
+std::string board_fault(const Board& b) {
+  if (b.ply < 0 || b.ply > kMaxPly) return fault("ply: %d is outside 0..%d", b.ply, kMaxPly);
+  if (b.side != 1 && b.side != 2) return fault("side to move: %d is neither 1 nor 2", b.side);
   const int32_t* p = b.planes[b.ply];
   int counts[3] = {0, 0, 0};
   int moves = 0;
@@ -178,19 +222,42 @@ bool board_is_ok(const Board& b) {
     const int row = c / 10, col = c % 10;
     const bool inner = row >= 1 && row <= 8 && col >= 1 && col <= 8;
     if (!inner) {
-      if ((p[c] & kLowBits) != 0) return false;
-      if (c > kRecMoves && p[c] != 0) return false;
+      if ((p[c] & kLowBits) != 0 || (c > kRecMoves && p[c] != 0))
+        return fault("clear frame: cell %d holds 0x%x", c, static_cast<unsigned>(p[c]));
       continue;
     }
     const int stone = p[c] & kStoneMask;
-    if (stone == 3 || (p[c] & ~kLowBits) != 0) return false;
+    const std::string sq = square_name(c);
+    if (stone == 3) return fault("stones: stone 3 on %s", sq.c_str());
+    if ((p[c] & ~kLowBits) != 0)
+      return fault("cell bits: 0x%x above the marks on %s", static_cast<unsigned>(p[c] & ~kLowBits),
+                   sq.c_str());
     ++counts[stone];
     const bool legal = legal_at(p, c, b.side, 3 - b.side);
-    if (legal != ((p[c] & kLegalMark) != 0)) return false;
+    if (legal != ((p[c] & kLegalMark) != 0))
+      return fault(legal ? "legal marks: no mark on %s where the move is legal"
+                         : "legal marks: a mark on %s where no move is legal",
+                   sq.c_str());
     moves += legal;
     const bool changed = b.ply > 0 && (b.planes[b.ply - 1][c] & kStoneMask) != stone;
-    if (changed != ((p[c] & kChangedMark) != 0)) return false;
+    if (changed != ((p[c] & kChangedMark) != 0))
+      return fault(changed ? "changed marks: no mark on %s where the stone changed"
+                           : "changed marks: a mark on %s where the stone did not change",
+                   sq.c_str());
   }
-  return counts[1] == b.discs1 && counts[2] == b.discs2 && record_get(p, kRecMoves) == moves &&
-         record_get(p, kRecMover) == b.side;
+  if (counts[1] != b.discs1 || counts[2] != b.discs2)
+    return fault("disc counts: %d and %d recorded, %d and %d on the plane", b.discs1, b.discs2, counts[1],
+                 counts[2]);
+  if (record_get(p, kRecMoves) != moves)
+    return fault("recorded moves: %d recorded, %d legal", record_get(p, kRecMoves), moves);
+  if (record_get(p, kRecMover) != b.side)
+    return fault("recorded mover: %d recorded, side to move %d", record_get(p, kRecMover), b.side);
+  return {};
+}
+
+void check_board(const Board& b, const char* file, int line) {
+  const std::string broken = board_fault(b);
+  if (broken.empty()) return;
+  std::fprintf(stderr, "%s:%d: board invariant broken at ply %d: %s\n", file, line, b.ply, broken.c_str());
+  std::abort();
 }

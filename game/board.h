@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 // Bits of one cell of a plane.
@@ -80,6 +81,15 @@ int mark_legal(Board& b);
 // engine, pass_flag and colour_scheme.
 void new_game(Board& b);
 
+// A game that starts from a given position: stones[s] is 0 (empty), 1 or 2
+// for square s, and `side` is to move. The ply becomes the stone count minus
+// 4, the moves a game from the usual start would have played, so that the
+// board is full at ply 60 and the endgame begins at the same number of empty
+// squares; the planes below hold the same stones with no move recorded.
+// Keeps the settings like new_game. False, with the board unchanged, for
+// fewer than 4 stones, a value out of range or a side other than 1 or 2.
+bool new_game_from(Board& b, const int (&stones)[64], int side);
+
 // Plays (row, column) for the side to move. The move must carry the legal
 // mark of the last mark_legal. Returns the number of directions flipped
 // (1..8), or 0 when refused (only the scratch plane above ply changes).
@@ -99,10 +109,25 @@ int take_back(Board& b);
 inline int32_t* previous_plane(Board& b) { return b.planes[b.ply - 1]; }
 inline const int32_t* previous_plane(const Board& b) { return b.planes[b.ply - 1]; }
 
+// True when the current plane was reached by a move (the plane below records
+// it). A game set up from a position has no move below its first plane.
+inline bool has_last_move(const Board& b) { return b.ply > 0 && record_get(previous_plane(b), kRecRow) != 0; }
+
 // Leaf positions at the given depth. A forced pass counts as a ply; a finished
 // game is one leaf.
 uint64_t perft(Board& b, int depth);
 
 // Checks the invariants of the current plane (stones never 3, clear frame,
-// counts and marks equal to the rules). Returns true when they hold.
-bool board_is_ok(const Board& b);
+// counts and marks equal to the rules). Returns the first that does not hold,
+// named with its square or cell ("stones: stone 3 on h8"); empty when all hold.
+std::string board_fault(const Board& b);
+inline bool board_is_ok(const Board& b) { return board_fault(b).empty(); }
+
+// Stops the program with file, line and the broken invariant when b breaks one.
+void check_board(const Board& b, const char* file, int line);
+// In builds with assertions, after every move and take-back.
+#ifdef NDEBUG
+#define TAVIMOR_CHECK_BOARD(b) ((void)0)
+#else
+#define TAVIMOR_CHECK_BOARD(b) check_board((b), __FILE__, __LINE__)
+#endif

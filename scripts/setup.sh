@@ -8,9 +8,11 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
   clang libclang-rt-dev libomp-dev
+  libclang-rt-14-dev  # libFuzzer for clang 14 (scripts/fuzz.sh)
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
   gnuplot-nox
+  python3
 )
 
 missing=()

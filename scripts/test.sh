@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the format check, the release build,
-# the AddressSanitizer + UndefinedBehaviorSanitizer build, and the parallel
-# search under ThreadSanitizer.
+# the AddressSanitizer + UndefinedBehaviorSanitizer build (assertions kept),
+# the parallel search under ThreadSanitizer, and each fuzz target for about a
+# minute.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here/.."
@@ -20,3 +21,6 @@ done
 echo "== tsan"
 bash scripts/build.sh tsan
 ctest --preset tsan
+
+echo "== fuzz"
+bash scripts/fuzz.sh 60

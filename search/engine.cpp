@@ -18,6 +18,8 @@ int mood_index(int value) {
 
 namespace {
 
+int32_t same_value(int32_t v) { return v; }
+
 // Adds a thread's count of moves played to *stats.
 auto count_nodes(SearchStats* stats) {
   return [stats](std::unique_ptr<SearchTables>& tables) {
@@ -29,22 +31,25 @@ auto count_nodes(SearchStats* stats) {
 // only scores of at least `best` matter (no bound with the sentinel, or when
 // every score is wanted): a value of beta or more proves the score below best.
 int proof_beta(int w, int best, const ThinkOptions& options) {
-  return options.exact_scores || best == kNoScore ? kDeepInfinity : w - best + 1;
+  return options.all != nullptr || best == kNoScore ? kDeepInfinity : w - best + 1;
 }
 
 int final_root(SearchContext& ctx, const ThinkOptions& options) {
+  int32_t scores[64];
   const RootChoice choice = choose_parallel_with(
       *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
       [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
         return -final_search_window(*tables, copy, square_row(s), square_col(s), -kDeepInfinity,
                                     proof_beta(0, best, options));
       },
-      count_nodes(options.stats));
+      count_nodes(options.stats), options.all != nullptr ? scores : nullptr);
+  report_root_scores(*ctx.board, scores, options.all, same_value);
   return play_choice(*ctx.board, choice);
 }
 
 int traditional_root(SearchContext& ctx, const ThinkOptions& options) {
   if (endgame_due(*ctx.board)) return final_root(ctx, options);
+  int32_t scores[64];
   const RootChoice choice = choose_parallel_with(
       *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
       [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
@@ -52,15 +57,44 @@ int traditional_root(SearchContext& ctx, const ThinkOptions& options) {
         return w - deep_search_window(*tables, copy, 0, square_row(s), square_col(s), -kDeepInfinity,
                                       proof_beta(w, best, options));
       },
-      count_nodes(options.stats));
+      count_nodes(options.stats), options.all != nullptr ? scores : nullptr);
+  report_root_scores(*ctx.board, scores, options.all, same_value);
   return play_choice(*ctx.board, choice);
 }
 
 }  // namespace
 
-int think_final(SearchContext& ctx) { return final_root(ctx, ThinkOptions{}); }
 int think_final(SearchContext& ctx, const ThinkOptions& options) { return final_root(ctx, options); }
-int think_traditional(SearchContext& ctx) { return traditional_root(ctx, ThinkOptions{}); }
 int think_traditional(SearchContext& ctx, const ThinkOptions& options) {
   return traditional_root(ctx, options);
+}
+int think_final(SearchContext& ctx, RootScores* all) { return final_root(ctx, ThinkOptions{all, nullptr}); }
+int think_traditional(SearchContext& ctx, RootScores* all) {
+  return traditional_root(ctx, ThinkOptions{all, nullptr});
+}
+int think_final(SearchContext& ctx) { return think_final(ctx, nullptr); }
+int think_traditional(SearchContext& ctx) { return think_traditional(ctx, nullptr); }
+int think_neuro(SearchContext& ctx) { return think_neuro(ctx, nullptr); }
+
+const EngineCalls kEngineCalls = {think_neuro, think_traditional, learn_last_move};
+
+ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all, const EngineCalls& calls) {
+  if (all != nullptr) all->count = 0;
+  const int played =
+      engine == EngineKind::neuro ? calls.think_neuro(ctx, all) : calls.think_traditional(ctx, all);
+  ComputerMove m{played != 0 ? 1 : 0, 0, 0, ctx.value};
+  if (m.played != 0) {
+    // The plane the move was played from records it.
+    m.row = record_get(previous_plane(*ctx.board), kRecRow);
+    m.col = record_get(previous_plane(*ctx.board), kRecCol);
+  }
+  return m;
+}
+
+ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* all, const EngineCalls& calls) {
+  if (engine == EngineKind::neuro && opponent_moves != 0) {
+    opponent_moves = 0;
+    calls.learn_last_move(ctx);
+  }
+  return engine_move(ctx, engine, all, calls);
 }

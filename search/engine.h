@@ -3,7 +3,32 @@
 
 #include <cstdint>
 
+#include "game/board.h"
 #include "search/search_context.h"
+
+// The engine that chooses a move; the values are those of Board.engine.
+enum class EngineKind { traditional = 0, neuro = 1 };
+
+// The engine the board's settings select.
+inline EngineKind engine_of(const Board& b) {
+  return b.engine == 1 ? EngineKind::neuro : EngineKind::traditional;
+}
+
+// A legal root move and the engine's own score of it, seen from the side to
+// move, in the units of SearchContext.value: square-weight sums for the
+// traditional engine, trunc(50 x the network line score) for the neural one,
+// and past ply 48 the final disc difference under best play.
+struct RootMove {
+  int row;  // 1..8
+  int col;  // 1..8
+  int32_t value;
+};
+
+// Every legal root move of a position with its score, in square order.
+struct RootScores {
+  int count;
+  RootMove moves[64];
+};
 
 // What an engine call's searches did: the moves they played and the
 // positions the network evaluated (for benchmarks).
@@ -13,14 +38,11 @@ struct SearchStats {
   uint64_t batches = 0;  // calls of the batched evaluation
 };
 
-// How an engine call runs.
+// How an engine call runs: `all` as for the roots below (null: only the move
+// is wanted), and what its searches did added to *stats when given.
 struct ThinkOptions {
-  // Every legal root move is scored exactly. Otherwise a root move that
-  // provably scores less than the best found before it (never one that may
-  // equal it) is left with a bound: the same move is played with the same
-  // score, and the tie draws are the same.
-  bool exact_scores = false;
-  SearchStats* stats = nullptr;  // added to when given
+  RootScores* all = nullptr;
+  SearchStats* stats = nullptr;
 };
 
 // Traditional engine: plays the best move on ctx.board (deep search up to
@@ -30,6 +52,21 @@ int think_traditional(SearchContext& ctx);
 int think_neuro(SearchContext& ctx);
 // The exact endgame root used by both engines past ply 48.
 int think_final(SearchContext& ctx);
+// The same three roots, which also report the root scores when asked.
+//
+// The contract on `all`:
+// - null: only the move is wanted. The root may stop refining a move's score
+//   once that move provably cannot be chosen, and reports no scores: a move
+//   that provably scores below the best found before it (never one that may
+//   equal it) is left at a bound, so that the same move is played with the
+//   same score and the same tie draws.
+// - not null: every legal root move is scored exactly and listed in `all`
+//   (count 0 when there is none); the move played has the highest value.
+// Either way the move played has the best score of the position, equal best
+// scores are drawn for at random, and ctx.value holds its score afterwards.
+int think_traditional(SearchContext& ctx, RootScores* all);
+int think_neuro(SearchContext& ctx, RootScores* all);
+int think_final(SearchContext& ctx, RootScores* all);
 // The same with options.
 int think_traditional(SearchContext& ctx, const ThinkOptions& options);
 int think_neuro(SearchContext& ctx, const ThinkOptions& options);
@@ -40,6 +77,37 @@ void learn_last_move(SearchContext& ctx);
 
 // Moves of the neural engine's opponent since the neural engine last moved.
 extern int opponent_moves;
+
+// The engine calls of a computer move (tests put stand-ins here).
+struct EngineCalls {
+  int (*think_neuro)(SearchContext&, RootScores*);
+  int (*think_traditional)(SearchContext&, RootScores*);
+  void (*learn_last_move)(SearchContext&);
+};
+// The program's engines.
+extern const EngineCalls kEngineCalls;
+
+// What a computer move did.
+struct ComputerMove {
+  int played;  // 1 when a move was played on the board, else 0
+  int row;     // the move played; 0 and 0 when none
+  int col;
+  int32_t value;  // its score, as ctx.value holds it (the mood face's input)
+};
+
+// The computer's turn, the one way every front end asks for a move: when the
+// neural engine is to move and its opponent has moved since its last move
+// (opponent_moves is not 0), the counter is cleared and the network learns
+// the opponent's last move; then `engine` chooses and plays its move on
+// ctx.board. `all` as for the roots above. The caller has run check_end, so
+// the side to move has a legal move.
+ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* all,
+                           const EngineCalls& calls = kEngineCalls);
+
+// The engine's move without learning first (analysis and hints, which must
+// not change the network).
+ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all,
+                         const EngineCalls& calls = kEngineCalls);
 
 // Faces by which the front ends show how the computer rates its move.
 extern const char* const mood_faces[16];

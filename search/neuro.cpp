@@ -349,38 +349,48 @@ int neuro_root(SearchContext& ctx, const ThinkOptions& options) {
   Board& live = *ctx.board;
   if (endgame_due(live)) return think_final(ctx, options);
   SearchStats* const stats = options.stats;
+  RootScores* const all = options.all;
   float best = kNoNeuroScore;
+  float scores[64];
+  float* const wanted = all != nullptr ? scores : nullptr;
+  // The network's view of the root, from the plane the last move was played
+  // from; before the first move of a game there is none and every square
+  // scores 0.
+  const bool last_move = has_last_move(live);
   if (ctx.net->gpu_on) {
     // The GPU holds one set of buffers: its evaluations are issued one at a
     // time, by the reference search on the live board.
     float out[64];
-    if (live.ply > 0) {
+    if (last_move) {
       net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
     } else {
       std::memset(out, 0, sizeof out);
     }
-    const RootChoice choice = choose_sequential(live, best, kNoNeuroScore, [&ctx, &out](Board& b, int s) {
-      return out[s] + square_bias[s] - neuro_search_reference(ctx, b, 0, square_row(s), square_col(s));
-    });
+    const RootChoice choice = choose_sequential(
+        live, best, kNoNeuroScore,
+        [&ctx, &out](Board& b, int s) {
+          return out[s] + square_bias[s] - neuro_search_reference(ctx, b, 0, square_row(s), square_col(s));
+        },
+        wanted);
     ctx.value = neuro_root_value(best);
+    report_root_scores(live, scores, all, neuro_root_value);
     return play_choice(live, choice);
   }
   // Two evaluations serve every root move: the network's view of the root
-  // (out, from the plane the last move was played from; all zeros before the
-  // first move) and the scores of the root's replies (from the root plane,
-  // which every root move is played from).
+  // (out) and the scores of the root's replies (from the root plane, which
+  // every root move is played from).
   const NetPosition root = net_position(current_plane(live), live.ply == 0);
   NetPosition views[2] = {root, {}};
-  if (live.ply > 0) views[1] = net_position(previous_plane(live), live.ply == 1);
-  float scores[2][64] = {};
-  net_evaluate_batch(*ctx.net, *make_net_batch(), views, live.ply > 0 ? 2 : 1, scores);
+  if (last_move) views[1] = net_position(previous_plane(live), live.ply == 1);
+  float evaluated[2][64] = {};
+  net_evaluate_batch(*ctx.net, *make_net_batch(), views, last_move ? 2 : 1, evaluated);
   if (stats != nullptr) {
-    stats->evaluations += live.ply > 0 ? 2 : 1;
+    stats->evaluations += last_move ? 2 : 1;
     ++stats->batches;
   }
-  const float* out = scores[1];
+  const float* out = evaluated[1];
   float c[64];
-  for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + scores[0][i];
+  for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + evaluated[0][i];
   const RootChoice choice = choose_parallel_with(
       live, best, kNoNeuroScore, [&ctx] { return make_neuro_worker(*ctx.net); },
       [&](std::unique_ptr<NeuroWorker>& w, Board& copy, int s, float best_now) {
@@ -390,7 +400,7 @@ int neuro_root(SearchContext& ctx, const ThinkOptions& options) {
           return own - neuro_search_reference(ctx, copy, 0, row, col);
         // Only a score of best_now or more matters: a search value of beta or
         // more proves the score below it.
-        const bool bounded = !options.exact_scores && best_now != kNoNeuroScore;
+        const bool bounded = all == nullptr && best_now != kNoNeuroScore;
         const float beta = bounded ? minus_at_most(own, std::nextafter(best_now, -kInfinity)) : kInfinity;
         return own - neuro_move(*w, copy, root, 0, s, c, -kInfinity, beta);
       },
@@ -399,12 +409,14 @@ int neuro_root(SearchContext& ctx, const ThinkOptions& options) {
         stats->nodes += w->nodes;
         stats->evaluations += w->evaluations;
         stats->batches += w->batches;
-      });
+      },
+      wanted);
   ctx.value = neuro_root_value(best);
+  report_root_scores(live, scores, all, neuro_root_value);
   return play_choice(live, choice);
 }
 
 }  // namespace
 
-int think_neuro(SearchContext& ctx) { return neuro_root(ctx, ThinkOptions{}); }
+int think_neuro(SearchContext& ctx, RootScores* all) { return neuro_root(ctx, ThinkOptions{all, nullptr}); }
 int think_neuro(SearchContext& ctx, const ThinkOptions& options) { return neuro_root(ctx, options); }

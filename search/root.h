@@ -13,6 +13,7 @@
 
 #include "game/board.h"
 #include "game/random.h"
+#include "search/engine.h"
 
 // The chosen square; row and column both 0 while nothing is chosen.
 struct RootChoice {
@@ -43,10 +44,12 @@ inline bool root_move_at(const Board& b, int s) {
 // below it need only be a bound: it cannot be chosen and draws nothing. When
 // its squares are done, each thread hands its worker to
 // finish_worker(worker), one thread at a time. The tie draws are made on the
-// thread that finished the square.
+// thread that finished the square. When `scores` is given, scores[i]
+// receives the score of every legal square i.
 template <typename Score, typename MakeWorker, typename ScoreSquare, typename FinishWorker>
 RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, const MakeWorker& make_worker,
-                                const ScoreSquare& score_square, const FinishWorker& finish_worker) {
+                                const ScoreSquare& score_square, const FinishWorker& finish_worker,
+                                Score* scores = nullptr) {
   best = sentinel;
   RootChoice choice;
 #pragma omp parallel
@@ -60,6 +63,7 @@ RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, 
 #pragma omp critical(root_choice)
       best_now = best;
       const Score score = score_square(worker, *copy, i, best_now);
+      if (scores != nullptr) scores[i] = score;  // each square has one thread
 #pragma omp critical(root_choice)
       {
         if (root_takes(score, best)) {
@@ -76,28 +80,44 @@ RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, 
 
 // The same without working state: Score score_square(Board& board, int square).
 template <typename Score, typename ScoreSquare>
-RootChoice choose_parallel(const Board& live, Score& best, Score sentinel, const ScoreSquare& score_square) {
+RootChoice choose_parallel(const Board& live, Score& best, Score sentinel, const ScoreSquare& score_square,
+                           Score* scores = nullptr) {
   return choose_parallel_with(
       live, best, sentinel, [] { return 0; },
       [&score_square](int& /*none*/, Board& board, int s, Score /*best*/) { return score_square(board, s); },
-      [](int&) {});
+      [](int&) {}, scores);
 }
 
 // The sequential root, for scoring functions that must run on one thread (the
 // network on the GPU): squares in order 0..63, each scored on `live` itself.
+// `scores` as for choose_parallel.
 template <typename Score, typename ScoreSquare>
-RootChoice choose_sequential(Board& live, Score& best, Score sentinel, const ScoreSquare& score_square) {
+RootChoice choose_sequential(Board& live, Score& best, Score sentinel, const ScoreSquare& score_square,
+                             Score* scores = nullptr) {
   best = sentinel;
   RootChoice choice;
   for (int i = 0; i < 64; ++i) {
     if (!root_move_at(live, i)) continue;
     const Score score = score_square(live, i);
+    if (scores != nullptr) scores[i] = score;
     if (root_takes(score, best)) {
       best = score;
       choice = RootChoice{square_row(i), square_col(i)};
     }
   }
   return choice;
+}
+
+// Lists every legal square of `live` with value_of(scores[square]) in `all`,
+// in square order; nothing when `all` is null. Call before the chosen move is
+// played, while `live` still shows the root.
+template <typename Score, typename ValueOf>
+void report_root_scores(const Board& live, const Score* scores, RootScores* all, const ValueOf& value_of) {
+  if (all == nullptr) return;
+  all->count = 0;
+  for (int i = 0; i < 64; ++i)
+    if (root_move_at(live, i))
+      all->moves[all->count++] = RootMove{square_row(i), square_col(i), value_of(scores[i])};
 }
 
 // Plays the chosen square on the live board: 1 when it was played, 0 when

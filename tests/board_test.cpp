@@ -268,6 +268,48 @@ TEST(Board, TakeBackOverAPassRestoresTheMover) {
   EXPECT_NE(legal_set(*b), 0u);
 }
 
+// A game set up from a position: from the usual start's stones it is
+// new_game byte for byte; from another position it stands at the ply of its
+// stone count with no move below it; fewer than 4 stones are refused.
+TEST(Board, NewGameFromAPosition) {
+  const auto stones_of = [](const Board& b, int(&stones)[64]) {
+    for (int s = 0; s < 64; ++s)
+      stones[s] = current_plane(b)[cell_index(square_row(s), square_col(s))] & kStoneMask;
+  };
+  auto usual = fresh_board();
+  auto game = fresh_board();
+  for (int k = 0; k < 20 && check_end(*game) == 0; ++k) {
+    int squares[64], n = 0;
+    for (int s = 0; s < 64; ++s)
+      if (legal_set(*game) >> s & 1) squares[n++] = s;
+    const int s = squares[k % n];  // a game that is not all first squares
+    ASSERT_NE(play(*game, square_row(s), square_col(s)), 0);
+  }
+  int stones[64];
+  stones_of(*usual, stones);
+  auto b = std::make_unique<Board>(*game);
+  ASSERT_TRUE(new_game_from(*b, stones, 1));
+  EXPECT_EQ(std::memcmp(b.get(), usual.get(), sizeof(Board)), 0);
+
+  stones_of(*game, stones);
+  ASSERT_TRUE(new_game_from(*b, stones, game->side));
+  EXPECT_EQ(b->ply, game->discs1 + game->discs2 - 4);
+  EXPECT_TRUE(board_is_ok(*b));
+  EXPECT_EQ(legal_set(*b), legal_set(*game));
+  EXPECT_FALSE(has_last_move(*b));
+  const int s = __builtin_ctzll(legal_set(*b));
+  ASSERT_NE(play(*b, square_row(s), square_col(s)), 0);
+  EXPECT_TRUE(has_last_move(*b));
+
+  const auto before = std::make_unique<Board>(*b);
+  int three[64] = {};
+  three[0] = three[1] = 1;
+  three[2] = 2;
+  EXPECT_FALSE(new_game_from(*b, three, 1));
+  EXPECT_FALSE(new_game_from(*b, stones, 3));
+  EXPECT_EQ(std::memcmp(before.get(), b.get(), sizeof(Board)), 0);
+}
+
 TEST(Perft, PublishedCountsFromTheStart) {
   const uint64_t expected[] = {4, 12, 56, 244, 1396, 8200, 55092, 390216};
   auto b = fresh_board();
@@ -276,6 +318,31 @@ TEST(Perft, PublishedCountsFromTheStart) {
     EXPECT_TRUE(board_is_ok(*b));
     EXPECT_EQ(b->ply, 0);
   }
+}
+
+// A broken record is reported with the invariant and the square or cell.
+TEST(BoardCheck, NamesTheInvariantAndTheSquare) {
+  EXPECT_EQ(board_fault(*fresh_board()), "");
+  auto b = fresh_board();
+  b->planes[0][cell_index(8, 8)] = 3;
+  EXPECT_EQ(board_fault(*b), "stones: stone 3 on h8");
+  b = fresh_board();
+  b->planes[0][cell_index(3, 4)] &= ~kLegalMark;
+  EXPECT_EQ(board_fault(*b), "legal marks: no mark on c4 where the move is legal");
+  EXPECT_FALSE(board_is_ok(*b));
+}
+
+// Builds with assertions (debug, and the sanitizer build CI runs) check the
+// board after every move and stop with what broke.
+TEST(BoardCheckDeathTest, AMoveOnABrokenRecordStops) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "assertions are off in this build";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto b = fresh_board();
+  b->planes[0][7] = 16;  // a frame cell beyond the plane record: the move copies it up
+  EXPECT_DEATH(play(*b, 4, 3), "board invariant broken at ply 1: clear frame: cell 7 holds 0x10");
+#endif
 }
 
 }  // namespace

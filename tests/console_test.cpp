@@ -128,6 +128,20 @@ TEST_F(Console, EndOfInputAndOverlongLinesEndTheDialogue) {
   EXPECT_EQ(saved->ply, 2);  // d3 and the computer's reply were kept
 }
 
+// Lines are bytes: a NUL does not cut a line short (nor hide its length), and
+// a carriage return before the newline is dropped.
+TEST_F(Console, NulBytesAndCarriageReturns) {
+  auto b = fresh_board();
+  b->engine = 0;
+  prepare(*b);
+  const std::string input("help\0x\nzz\0", 10);
+  auto r = run_tavimor(dir_, {"-mode", "text"}, input + std::string(300, 'y') + "\nquit\r\n");
+  EXPECT_NE(r.err.find(std::string("error: unknown help\0x. see help.\n", 33)), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("error: a line is longer than 255 characters.\n"), std::string::npos) << r.err;
+  r = run_tavimor(dir_, {"-mode", "text"}, "quit\r\nnever read\n");
+  EXPECT_NE(r.err.find("you> tavimor> exit game...\n"), std::string::npos) << r.err;
+}
+
 // Passes: "untake" after the computer had to pass takes back one move; a
 // move typed after the human had to pass is played for the computer's colour.
 TEST_F(Console, PassesAndUntake) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/datafile.h"
 #include "board_util.h"
@@ -19,6 +20,14 @@ inline bool write_data_file(const std::filesystem::path& dir, const Board& board
 // Reads dir/tavimor.dat into board and net; true on success.
 inline bool read_data_file(const std::filesystem::path& dir, Board& board, NeuralNet& net) {
   return load_data_from((dir / "tavimor.dat").string().c_str(), board, net);
+}
+
+// The board of dir/tavimor.dat, read without a word; null when it does not load.
+inline std::unique_ptr<Board> saved_board_in(const std::filesystem::path& dir) {
+  auto b = std::make_unique<Board>();
+  auto net = std::make_unique<NeuralNet>();
+  const bool ok = read_data_from((dir / "tavimor.dat").string().c_str(), *b, *net) == DataFault::none;
+  return ok ? std::move(b) : nullptr;
 }
 
 // Plays a fixed sequence of moves given as "d3c5..." (letter = row, digit =
@@ -43,4 +52,18 @@ inline int play_first_moves(Board& b, int target) {
     }
   }
   return b.ply;
+}
+
+// Files in dir other than the data file, its lock and the streams of the
+// runs (*.out, *.err, stdin.txt ...): what a run must not leave behind.
+inline std::vector<std::string> stray_files(const std::filesystem::path& dir) {
+  std::vector<std::string> stray;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    const std::string ext = e.path().extension().string();
+    if (name != "tavimor.dat" && name != "tavimor.dat.lock" && ext != ".out" && ext != ".err" &&
+        ext != ".txt")
+      stray.push_back(name);
+  }
+  return stray;
 }

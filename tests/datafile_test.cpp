@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
 
 #include "board_util.h"
+#include "data_util.h"
 #include "exe_runner.h"
 #include "nn/neural_net.h"
 
@@ -55,6 +57,13 @@ class DataFile : public ::testing::Test {
     path_ = (dir_ / "tavimor.dat").string();
   }
   void TearDown() override { fs::remove_all(dir_); }
+
+  bool save(const State& s) {
+    testing::internal::CaptureStderr();
+    const bool ok = save_data_to(path_.c_str(), *s.board, *s.net);
+    testing::internal::GetCapturedStderr();
+    return ok;
+  }
 
   bool load(State& into, std::string* err = nullptr) {
     testing::internal::CaptureStderr();
@@ -195,6 +204,47 @@ TEST_F(DataFile, ImpossibleRecordsAreRefused) {
   EXPECT_TRUE(load(t));
 }
 
+// A non-number or an infinity in the parameters is refused on load, even
+// under a right checksum, and never written by a save.
+TEST_F(DataFile, NonFiniteParametersAreRefused) {
+  State s = sample_state();
+  ASSERT_TRUE(save(s));
+  const std::string good = bytes_of(path_);
+  for (const float bad : {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
+    write_bytes(path_, good);
+    s.net->weight[2][7][9] = bad;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(save_data_to(path_.c_str(), *s.board, *s.net));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "error: non-finite network parameters. 'tavimor.dat' is left as it was.\n");
+    EXPECT_TRUE(bytes_of(path_) == good);
+    std::string bytes(kDataFileBytes, '\0');
+    std::memcpy(bytes.data(), s.board.get(), kBoardBytes);
+    std::memcpy(bytes.data() + kBoardBytes, s.net->bias, kParamBytes);
+    bytes.back() = static_cast<char>(data_checksum(*s.board, *s.net));
+    write_bytes(path_, bytes);
+    State t;
+    std::string err;
+    EXPECT_FALSE(load(t, &err));
+    EXPECT_EQ(err, "error: non-finite network parameters in 'tavimor.dat'.\n");
+  }
+}
+
+// The save's temporary file is created new: a link planted at any name it
+// may take is never followed, and the data file is never made a link.
+TEST_F(DataFile, SaveNeverWritesThroughALink) {
+  const fs::path victim = dir_ / "victim";
+  write_bytes(victim, "keep me");
+  fs::create_symlink(victim, path_ + ".tmp");
+  for (int attempt = 0; attempt < 3; ++attempt)
+    fs::create_symlink(victim, data_temp_path(path_.c_str(), attempt));
+  State s = sample_state();
+  ASSERT_TRUE(save(s));
+  EXPECT_EQ(bytes_of(victim), "keep me");
+  EXPECT_FALSE(fs::is_symlink(path_));
+  EXPECT_EQ(fs::file_size(path_), kDataFileBytes);
+}
+
 // A save that fails part-way (here the file size limit makes a write fail
 // for real) keeps the previous file.
 TEST_F(DataFile, FailedSaveKeepsThePreviousFile) {
@@ -209,8 +259,8 @@ TEST_F(DataFile, FailedSaveKeepsThePreviousFile) {
                             "error: can't write to datafile. data is discarded.\n"),
             std::string::npos)
       << second.err;
-  EXPECT_EQ(bytes_of(path_), before);
-  EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+  EXPECT_TRUE(bytes_of(path_) == before);
+  EXPECT_EQ(stray_files(dir_), std::vector<std::string>{});
   State t;
   EXPECT_TRUE(load(t));
 }

@@ -2,13 +2,20 @@
 // given standard input and capturing both output streams and the status.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct ExeResult {
@@ -22,6 +29,15 @@ inline std::string read_file(const std::filesystem::path& p) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+inline void write_file(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline bool contains(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
 }
 
 inline std::string shell_quote(const std::string& s) {
@@ -76,4 +92,99 @@ inline ExeResult run_exe(const std::string& exe, const std::filesystem::path& di
 inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args,
                              const std::string& input = "", const std::string& prefix = "") {
   return run_exe(TAVIMOR_EXE, dir, args, input, prefix);
+}
+
+inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+inline int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Waits for the process to end; its exit status as the shell shows it, or
+// -1 when it is still running at the deadline.
+inline int wait_exit(pid_t& pid, int timeout_ms) {
+  const int64_t deadline = now_ms() + timeout_ms;
+  int status;
+  while (now_ms() < deadline) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      pid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    sleep_ms(5);
+  }
+  return -1;
+}
+
+inline void stop_process(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  if (wait_exit(pid, 2000) == -1 && pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+  }
+}
+
+// A pipe to read text from; its write end stays open in *keep when given.
+inline int pipe_reading(const std::string& text, int* keep = nullptr) {
+  int fds[2];
+  if (pipe(fds) != 0 || write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    return -1;
+  if (keep != nullptr)
+    *keep = fds[1];
+  else
+    close(fds[1]);
+  return fds[0];
+}
+
+// Waits until the file holds text at least `times` times; false at the deadline.
+inline bool wait_for_text(const std::filesystem::path& file, const std::string& text, int times = 1,
+                          int timeout_ms = 120000) {
+  for (const int64_t deadline = now_ms() + timeout_ms; now_ms() < deadline; sleep_ms(2)) {
+    const std::string s = read_file(file);
+    int n = 0;
+    for (auto at = s.find(text); at != std::string::npos; at = s.find(text, at + 1)) ++n;
+    if (n >= times) return true;
+  }
+  return false;
+}
+
+// Starts the program in dir without waiting for it: standard input from
+// in_fd, standard output to out_fd (-1: dir/<tag>.out), standard error to
+// dir/<tag>.err. With gate_fd >= 0 the child first waits until the gate's
+// write end is closed, so that several runs can be let go at one moment.
+// in_fd and out_fd go to the child: the caller's copies are closed.
+inline pid_t start_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args, int in_fd,
+                           const std::string& tag, int out_fd = -1, int gate_fd = -1) {
+  const pid_t pid = fork();
+  if (pid != 0) {
+    close(in_fd);
+    if (out_fd >= 0) close(out_fd);
+    return pid;
+  }
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (chdir(dir.c_str()) != 0) _exit(126);
+  if (out_fd < 0) out_fd = open((tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err_fd = open((tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(in_fd, 0);
+  dup2(out_fd, 1);
+  dup2(err_fd, 2);
+  for (int fd = 3; fd < 1024; ++fd)
+    if (fd != gate_fd) close(fd);  // the gate's write end too, so that its closing is seen
+  if (gate_fd >= 0) {
+    char c;
+    while (read(gate_fd, &c, 1) > 0) {
+    }
+    close(gate_fd);
+  }
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  std::vector<char*> argv{const_cast<char*>("tavimor")};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(TAVIMOR_EXE, argv.data());
+  _exit(127);
 }

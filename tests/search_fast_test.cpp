@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -315,20 +316,29 @@ TEST(SearchFast, RootsMatchTheReferences) {
       auto expected = std::make_unique<Board>(b);
       ASSERT_NE(play(*expected, copy->cursor_row, copy->cursor_col), 0);
       EXPECT_TRUE(same_record(*copy, *expected)) << where;
-      // One thread: the same move and the same draws with every move scored.
+      // One thread: the same move and the same draws with every move scored,
+      // and every score the reference's.
       WorkerThreads one(1);
       uint32_t state[2];
       int square[2];
+      auto all = std::make_unique<RootScores>();
       for (int exact = 0; exact < 2; ++exact) {
         *copy = b;
         rand15_seed(99u);
-        ASSERT_EQ(think(fast, ThinkOptions{exact == 1, nullptr}), 1);
+        ASSERT_EQ(think(fast, ThinkOptions{exact == 1 ? all.get() : nullptr, nullptr}), 1);
         state[exact] = rand15_state();
         square[exact] = square_of(copy->cursor_row, copy->cursor_col);
         EXPECT_EQ(fast.value, value) << where;
       }
       EXPECT_EQ(square[0], square[1]) << where;
       EXPECT_EQ(state[0], state[1]) << where;
+      ASSERT_EQ(all->count, std::popcount(legal_set(b))) << where;
+      for (int k = 0; k < all->count; ++k) {
+        const double v = score[square_of(all->moves[k].row, all->moves[k].col)];
+        EXPECT_EQ(all->moves[k].value,
+                  final || !neural ? static_cast<int32_t>(v) : neuro_root_value(static_cast<float>(v)))
+            << where;
+      }
       ++compared;
       switches += b.ply == kEndgamePly || b.ply == kEndgamePly + 1;
     }

@@ -2,8 +2,14 @@
 // left in the context, the move played, and the random tie rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "game/random.h"
+#include "nn/network.h"
+#include "nn_util.h"
 #include "search/engine.h"
+#include "search/neuro.h"
 #include "search/root.h"
 #include "search/search.h"
 #include "search_util.h"
@@ -150,6 +156,69 @@ TEST(Root, SequentialRootMatchesTheEngine) {
   EXPECT_EQ(choice.col, 1);
   EXPECT_EQ(play_choice(*b, choice), 1);
   EXPECT_EQ(play_choice(*b, RootChoice{}), 0);
+}
+
+// The score of root square s as the engine's formula gives it, on one thread,
+// with the reference searches where there are.
+int32_t reference_value(SearchContext& ctx, EngineKind engine, int s) {
+  const Board& live = *ctx.board;
+  auto copy = std::make_unique<Board>(live);
+  const int r = square_row(s), c = square_col(s);
+  if (endgame_due(live)) return -final_search_reference(ctx, *copy, r, c);
+  if (engine == EngineKind::traditional)
+    return square_weights[s] - deep_search_reference(ctx, *copy, 0, r, c);
+  float out[64] = {};
+  if (has_last_move(live)) net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
+  return neuro_root_value(out[s] + square_bias[s] - neuro_search(ctx, *copy, 0, r, c));
+}
+
+// Asked for every root score, each engine lists every legal square with the
+// score its formula gives, and plays a move of the highest score; asked for
+// the move only, it plays a move of that same score. The roots run on all
+// cores, so the ThreadSanitizer run takes this test too.
+TEST(ComputerMoveConcurrent, ListsTheScoreOfEveryRootMove) {
+  std::mt19937 rng(7);
+  auto net = zero_net();
+  random_params(*net, rng, 0.7f, 0.07f);
+  const struct {
+    EngineKind engine;
+    int ply;
+  } cases[] = {{EngineKind::traditional, 0},
+               {EngineKind::traditional, 40},
+               {EngineKind::neuro, 0},
+               {EngineKind::neuro, 4},
+               {EngineKind::neuro, 51}};
+  for (const auto& k : cases) {
+    auto start = fresh_board();
+    ASSERT_TRUE(random_game(*start, k.ply, 1000u + static_cast<uint32_t>(k.ply)));
+    auto live = std::make_unique<Board>(*start);
+    SearchContext ctx{live.get(), net.get(), 0};
+    int squares[64];
+    const int n = legal_squares(*start, squares);
+    RootScores all;
+    const ComputerMove m = engine_move(ctx, k.engine, &all);
+    ASSERT_EQ(all.count, n) << k.ply;
+    int32_t best = kNoScore;
+    for (int i = 0; i < n; ++i) {
+      ctx.board = start.get();
+      EXPECT_EQ(all.moves[i].value, reference_value(ctx, k.engine, squares[i]))
+          << k.ply << " square " << squares[i];
+      EXPECT_EQ(square_of(all.moves[i].row, all.moves[i].col), squares[i]);
+      best = std::max(best, all.moves[i].value);
+    }
+    ASSERT_EQ(m.played, 1);
+    EXPECT_EQ(m.value, best);
+    expect_played(*live, *start, m.row, m.col);
+
+    *live = *start;
+    ctx.board = live.get();
+    const ComputerMove only = engine_move(ctx, k.engine, nullptr);
+    EXPECT_EQ(only.value, best) << k.ply;
+    const auto* chosen = std::find_if(
+        all.moves, all.moves + n, [&](const RootMove& r) { return r.row == only.row && r.col == only.col; });
+    ASSERT_NE(chosen, all.moves + n);
+    EXPECT_EQ(chosen->value, best);
+  }
 }
 
 TEST(Mood, IndexIsTheShiftedScoreClamped) {

@@ -483,4 +483,29 @@ TEST_F(WindowX, LastMoveEndsTheGameAndTheNextOneStarts) {
   EXPECT_EQ(saved->engine, 0);
 }
 
+// The run ends without a close request: SIGTERM, or the window destroyed by
+// another program. Either way the game is saved, with the colour scheme the
+// c key has just changed.
+TEST_F(WindowX, SignalOrDestroyedWindowSavesTheGame) {
+  for (const bool destroy : {false, true}) {
+    auto b = fresh_board();
+    b->colour_scheme = 0;
+    prepare(*b);
+    window_.clear();
+    launch();
+    key("c");
+    wait_for([](const Image& i) { return board_hue(i) == Hue::red; }, "the next colour scheme");
+    if (destroy) {
+      ASSERT_EQ(x_command(x_, std::string(TAVIMOR_WM_CLOSE) + " --destroy " + window_), 0);
+      EXPECT_EQ(wait_exit(tavimor_, kWaitMs), 0) << err_text();
+    } else {
+      kill(tavimor_, SIGTERM);
+      EXPECT_EQ(wait_exit(tavimor_, kWaitMs), 128 + SIGTERM) << err_text();
+    }
+    auto saved = saved_board();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->colour_scheme, 1) << (destroy ? "destroyed" : "SIGTERM");
+  }
+}
+
 }  // namespace

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "exe_runner.h"
+
 inline bool program_on_path(const std::string& name) {
   const char* path = std::getenv("PATH");
   if (path == nullptr) return false;
@@ -31,14 +33,6 @@ inline bool program_on_path(const std::string& name) {
     start = end + 1;
   }
   return false;
-}
-
-inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-inline int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 struct XServer {
@@ -80,18 +74,6 @@ inline bool start_xvfb(XServer& x, const std::string& screen) {
   if (number.empty()) return false;
   x.display = ":" + number;
   return true;
-}
-
-inline void stop_process(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  int status;
-  for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i) sleep_ms(20);
-  if (waitpid(pid, &status, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  pid = -1;
 }
 
 // Runs a shell command against the server; its standard output goes to *out.
@@ -183,20 +165,4 @@ inline pid_t spawn_tavimor(const std::filesystem::path& dir, const XServer& x,
   argv.push_back(nullptr);
   execv(TAVIMOR_EXE, argv.data());
   _exit(127);
-}
-
-// Waits for the process to end; its exit status as the shell shows it, or
-// -1 when it is still running at the deadline.
-inline int wait_exit(pid_t& pid, int timeout_ms) {
-  const int64_t deadline = now_ms() + timeout_ms;
-  int status;
-  while (now_ms() < deadline) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      pid = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    sleep_ms(20);
-  }
-  return -1;
 }

@@ -1,26 +1,37 @@
 #include "ui/console.h"
 
+#include <cerrno>
 #include <cstring>
 
+#include "app/platform.h"
 #include "search/engine.h"
 
 namespace {
 
 constexpr int kLineChars = 255;  // longest command line read whole
 
-// Reads one line without its newline. Returns 1 for a line, 0 at the end of
-// the input, -1 for a line longer than kLineChars.
-int read_line(std::FILE* in, char (&buf)[kLineChars + 1]) {
-  if (std::fgets(buf, sizeof buf, in) == nullptr) return 0;
-  const std::size_t n = std::strlen(buf);
-  if (n > 0 && buf[n - 1] == '\n') {
-    buf[n - 1] = '\0';
-    return 1;
+enum LineRead { kLine, kInputEnd, kOverlong, kStopped };
+
+// Reads one line without its newline, and without a carriage return before
+// it. The line may hold any bytes, NUL included. A stop signal ends the wait.
+LineRead read_line(std::FILE* in, std::string& line) {
+  line.clear();
+  for (;;) {
+    const int c = std::getc(in);
+    if (c == EOF) {
+      if (stop_signal() != 0) return kStopped;
+      if (std::ferror(in) && errno == EINTR) {
+        std::clearerr(in);  // another signal: wait on
+        continue;
+      }
+      return line.empty() ? kInputEnd : kLine;  // the last line may lack its newline
+    }
+    if (c == '\n') break;
+    if (line.size() == kLineChars) return kOverlong;
+    line.push_back(static_cast<char>(c));
   }
-  if (n < kLineChars) return 1;  // the last line, without a newline
-  const int next = std::fgetc(in);
-  if (next == '\n' || next == EOF) return 1;
-  return -1;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return kLine;
 }
 
 void print_result_line(int result, int computer_colour, const char* me, const char* you) {
@@ -36,10 +47,10 @@ void print_result_line(int result, int computer_colour, const char* me, const ch
 
 // The human's command line, handled by the first rule that matches. Returns
 // false when the dialogue is to end.
-bool handle_line(const char* line, ConsoleState& state, Board& b) {
-  if (std::strcmp(line, "help") == 0) {
+bool handle_line(const std::string& line, ConsoleState& state, Board& b) {
+  if (line == "help") {
     std::fputs("[a-h][1-8] : put your stone here.\nnew\t: new game.\nquit|exit  : exit.\n", stderr);
-  } else if (line[0] >= 'a' && line[0] <= 'h' && line[1] >= '1' && line[1] <= '8') {
+  } else if (line.size() >= 2 && line[0] >= 'a' && line[0] <= 'h' && line[1] >= '1' && line[1] <= '8') {
     state.move_row = line[0] - 'a' + 1;
     state.move_col = line[1] - '0';
     if (play(b, state.move_row, state.move_col) != 0) {
@@ -47,19 +58,21 @@ bool handle_line(const char* line, ConsoleState& state, Board& b) {
     } else {
       std::fputs("tavimor> you can't put here...\n", stderr);
     }
-  } else if (std::strcmp(line, "new") == 0) {
+  } else if (line == "new") {
     new_game(b);
     b.computer_colour = 3 - b.computer_colour;
     std::fputs("tavimor> new game...\n", stderr);
-  } else if (std::strcmp(line, "untake") == 0) {
+  } else if (line == "untake") {
     // Back to the last position in which the human was to move.
     int taken = take_back(b);
     while (b.side == b.computer_colour && taken == 1) taken = take_back(b);
-  } else if (std::strcmp(line, "quit") == 0 || std::strcmp(line, "exit") == 0) {
+  } else if (line == "quit" || line == "exit") {
     std::fputs("tavimor> exit game...\n", stderr);
     return false;
   } else {
-    std::fprintf(stderr, "error: unknown %s. see help.\n", line);
+    std::fputs("error: unknown ", stderr);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputs(". see help.\n", stderr);
   }
   return true;
 }
@@ -100,9 +113,10 @@ const char* mood_face(const SearchContext& ctx) { return mood_faces[mood_index(c
 
 void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
   Board& b = *ctx.board;
-  char line[kLineChars + 1];
+  std::string line;
   for (;;) {
     std::fputs(board_text(b).c_str(), stderr);
+    if (stop_signal() != 0) return;  // a stop signal came while the computer thought
     if (check_end(b)) {
       state.result = b.discs1 - b.discs2;
       print_result_line(state.result, b.computer_colour, "I", "you");
@@ -114,26 +128,18 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
           stderr);
     } else if (b.side == b.computer_colour) {
       std::fputs("tavimor> I'm thinking...", stderr);
-      if (b.engine == 1) {
-        if (opponent_moves != 0) {
-          opponent_moves = 0;
-          learn_last_move(ctx);
-        }
-        think_neuro(ctx);
-      } else {
-        think_traditional(ctx);
-      }
+      computer_move(ctx, engine_of(b), nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
       continue;
     }
     std::fputs("you> ", stderr);
-    const int got = read_line(in, line);
-    if (got == 0) {
-      // The input has ended: no command can come any more.
+    const LineRead got = read_line(in, line);
+    if (got == kInputEnd || got == kStopped) {
+      // The input has ended, or a stop signal came: no command can come any more.
       std::fputs("\ntavimor> exit game...\n", stderr);
       return;
     }
-    if (got < 0) {
+    if (got == kOverlong) {
       std::fprintf(stderr, "error: a line is longer than %d characters.\ntavimor> exit game...\n",
                    kLineChars);
       return;
@@ -146,18 +152,16 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   Board& b = *ctx.board;
   for (;;) {
     std::fputs(board_text(b).c_str(), stderr);
+    // A stop signal ends the game after the last move, to be continued by the next run.
+    if (stop_signal() != 0) return 0;
     if (check_end(b)) break;
     if (b.side == b.computer_colour) {
       std::fputs("tavimor> neuro thinking...", stderr);
-      if (opponent_moves != 0) {
-        opponent_moves = 0;
-        learn_last_move(ctx);
-      }
-      think_neuro(ctx);
+      computer_move(ctx, EngineKind::neuro, nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
     } else {
       std::fputs("tavimor> trady thinking...", stderr);
-      think_traditional(ctx);
+      computer_move(ctx, EngineKind::traditional, nullptr);
       std::fprintf(stderr, " %s\n", mood_face(ctx));
       ++opponent_moves;
     }

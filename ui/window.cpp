@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/platform.h"
 #include "ui/cube_font.h"
 #include "ui/window_logic.h"
+#include "ui/window_x11.h"
 
 namespace {
 
 constexpr int kWindowFailedStatus = 1;
+constexpr int kWatchMs = 100;  // how often the window looks for a stop signal and for its own end
 
 const GLfloat kDark[4] = {0.1f, 0.1f, 0.1f, 1.0f};   // discs of colour 1
 const GLfloat kLight[4] = {0.9f, 0.9f, 0.9f, 1.0f};  // discs of colour 2 and the text
@@ -194,7 +197,34 @@ void on_mouse(int button, int state, int x, int y) {
 // (a failed save reports itself).
 void on_close() { g_setup.save(); }
 
-void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngines)); }
+void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngineCalls)); }
+
+// Between two callbacks: a stop signal, or a window destroyed without a close
+// request, ends the run with a save, as a close does.
+void watch_run(int) {
+  if (const int sig = stop_signal(); sig != 0) {
+    say_stopped(sig);
+    g_setup.save();
+    std::fflush(nullptr);
+    end_by_signal(sig);
+  }
+  if (window_is_gone()) {
+    std::fputs("note: the window is gone.\n", stderr);
+    g_setup.save();
+    std::fflush(nullptr);
+    std::_Exit(0);  // the window library must not clean up a window that is gone
+  }
+  glutTimerFunc(kWatchMs, watch_run, 0);
+}
+
+// The connection to the display broke: nothing can be shown any more, but
+// the game is kept.
+void on_display_lost() {
+  std::fputs("error: the connection to the display is lost.\n", stderr);
+  g_setup.save();
+  std::fflush(nullptr);
+  std::_Exit(kWindowFailedStatus);
+}
 
 void message_timeout(int value) { apply(message_expired(g_window, *g_setup.ctx->board, value)); }
 
@@ -218,6 +248,7 @@ void on_window_error(const char* fmt, va_list ap) {
 }
 
 void on_window_warning(const char* fmt, va_list ap) {
+  if (stop_signal() != 0) return;  // the signal interrupted the library's wait; the run ends anyway
   char what[512];
   std::vsnprintf(what, sizeof what, fmt, ap);
   std::fprintf(stderr, "note: window: %s.\n", what);
@@ -235,6 +266,7 @@ void run_window(int argc, char** argv, const WindowSetup& setup) {
   glutInit(&argc, argv);
   glutCreateWindow(setup.title);
   g_window_open = true;
+  watch_display_connection(on_display_lost);
   // Comes after the window exists and so leaves it as created: single
   // buffered RGBA with a depth buffer, the library's default.
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_ALPHA);
@@ -254,5 +286,6 @@ void run_window(int argc, char** argv, const WindowSetup& setup) {
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 
   glutTimerFunc(10, step_game, 0);
+  glutTimerFunc(kWatchMs, watch_run, 0);
   glutMainLoop();
 }

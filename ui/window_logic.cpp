@@ -70,8 +70,6 @@ int clamp_square(double v) {
 
 }  // namespace
 
-const EngineCalls kEngines = {think_neuro, think_traditional, learn_last_move};
-
 WindowState make_window_state() {
   WindowState w{};
   w.window_width = 500.0f;
@@ -204,15 +202,7 @@ WindowEffects run_step(WindowState& w, SearchContext& ctx, const EngineCalls& en
     add_timer(e, WindowTimer::message_timeout, kMessageMs, 0);
     e.redraw = true;
   } else if (!human_to_move(b)) {
-    if (b.engine == 1) {
-      if (opponent_moves != 0) {
-        opponent_moves = 0;
-        engines.learn_last_move(ctx);
-      }
-      engines.think_neuro(ctx);
-    } else {
-      engines.think_traditional(ctx);
-    }
+    computer_move(ctx, engine_of(b), nullptr, engines);
     add_timer(e, WindowTimer::step_game, kReplyDelayMs, 0);
     add_timer(e, WindowTimer::animate_flip, kFirstFrameMs, kFlipFrames);
     set_message(w, mood_faces[mood_index(ctx.value)]);

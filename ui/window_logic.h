@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "game/board.h"
-#include "search/search_context.h"
+#include "search/engine.h"
 
 inline constexpr int kMessageBytes = 256;
 
@@ -38,15 +38,6 @@ struct WindowEffects {
   int timer_count;
   bool redraw;
 };
-
-// The engine calls of the game-flow step.
-struct EngineCalls {
-  int (*think_neuro)(SearchContext&);
-  int (*think_traditional)(SearchContext&);
-  void (*learn_last_move)(SearchContext&);
-};
-// The program's engines.
-extern const EngineCalls kEngines;
 
 // Messages the window shows.
 inline constexpr const char* kThinkingText = "I'M THINKING...";

@@ -1,16 +1,20 @@
 // Asks a window to close the way a window manager does: a WM_PROTOCOLS
-// client message carrying WM_DELETE_WINDOW, sent to the window itself.
-// Usage: tavimor_wm_close WINDOW-ID (on the display that DISPLAY names).
+// client message carrying WM_DELETE_WINDOW, sent to the window itself. With
+// --destroy it destroys the window instead, without asking.
+// Usage: tavimor_wm_close [--destroy] WINDOW-ID (on the display that DISPLAY names).
 #include <X11/Xlib.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: tavimor_wm_close WINDOW-ID\n", stderr);
+  const bool destroy = argc == 3 && std::strcmp(argv[1], "--destroy") == 0;
+  if (argc != 2 && !destroy) {
+    std::fputs("usage: tavimor_wm_close [--destroy] WINDOW-ID\n", stderr);
     return 2;
   }
+  if (destroy) ++argv;
   char* end = nullptr;
   const unsigned long id = std::strtoul(argv[1], &end, 0);
   if (end == argv[1] || *end != '\0') {
@@ -23,6 +27,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const Window window = static_cast<Window>(id);
+  if (destroy) {
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return 0;
+  }
   XEvent event{};
   event.xclient.type = ClientMessage;
   event.xclient.window = window;

@@ -1,0 +1,67 @@
+// The operating system's part in keeping the data file safe and in ending a
+// run cleanly: what a path names, an exclusive lock, files created only when
+// nothing is there, syncing, renaming, and the stop signals. Everything else
+// in the program goes through the standard library.
+#pragma once
+
+#include <cstdio>
+
+// What a path names, its links followed.
+enum class PathKind { missing, file, folder, pipe, device, socket, other, unknown };
+
+// The kind as the messages name it ("a named pipe").
+const char* path_kind_name(PathKind kind);
+
+// Opens path for reading when it is a regular file. Never blocks, whatever
+// the path names; kind tells what was found (unknown when it could not be
+// told, for example for want of permission). Null when nothing was opened.
+std::FILE* open_regular_file(const char* path, PathKind& kind);
+
+// Creates path for writing only when nothing of that name exists (a link
+// included, which is never followed). Null on failure; exists then tells
+// whether the name was taken.
+std::FILE* create_new_file(const char* path, bool& exists);
+
+// Flushes f and waits until its bytes are on the disk.
+bool sync_file(std::FILE* f);
+
+// Moves from to to in one step, replacing what to names.
+bool replace_file(const char* from, const char* to);
+
+// Makes the last renames in the folder of path durable (nothing where the
+// system has no such step).
+void sync_folder_of(const char* path);
+
+// Moves from to to only when to names nothing; taken tells whether to was
+// the obstacle.
+bool move_without_replacing(const char* from, const char* to, bool& taken);
+
+// A lock that no other process can hold at the same time. It lasts until the
+// process ends.
+enum class LockResult { taken, busy, failed };
+LockResult lock_exclusively(const char* path);
+
+// The number of this process, for names no other process uses.
+long process_number();
+
+// Installs the handlers of SIGINT, SIGTERM and SIGHUP: the first asks the run
+// to stop at its next safe point, a second ends the process at once (after
+// removing the unfinished file, if any). A broken pipe on standard output
+// then no longer ends the process: the write fails instead.
+void install_stop_signals();
+
+// The signal that asked the run to stop, or 0.
+int stop_signal();
+
+// "SIGINT" and so on.
+const char* signal_name(int sig);
+
+// Says on standard error which signal stops the run (before it saves).
+void say_stopped(int sig);
+
+// Ends the process as the signal would have ended it.
+[[noreturn]] void end_by_signal(int sig);
+
+// The file that an immediate end removes (a save's temporary file), or null
+// once it is gone or renamed. At most 511 bytes.
+void set_unfinished_file(const char* path);

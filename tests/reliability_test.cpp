@@ -1,0 +1,210 @@
+// The data file under runs at once, damage and signals: real processes of the
+// built program, let go together, and interrupted at the prompt, while the
+// computer thinks and in the middle of a save.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstdio>
+#include <functional>
+
+#include "data_util.h"
+#include "exe_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWaitMs = 120000;  // a deadline for a run that should end
+
+class Reliability : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = make_temp_dir("reliab"); }
+  void TearDown() override {
+    stop_process(pid_);
+    fs::remove_all(dir_);
+  }
+
+  // The data file: b and a zero network.
+  void prepare(const Board& b) {
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(write_data_file(dir_, b, *zero_net()));
+    testing::internal::GetCapturedStderr();
+  }
+
+  std::string err(const std::string& tag) const { return read_file(dir_ / (tag + ".err")); }
+
+  fs::path dir_;
+  pid_t pid_ = -1;
+};
+
+// Two runs let go at the same moment, many times over: each either plays and
+// saves, or is refused at once and touches nothing. No save is lost (every
+// run that saves swaps the colours once) and the file always loads.
+TEST_F(Reliability, TwoRunsAtOnceNeitherLoseNorCorruptTheFile) {
+  auto b = fresh_board();
+  b->engine = 0;
+  prepare(*b);
+  int saves = 0, refusals = 0;
+  for (int pair = 0; pair < 25; ++pair) {
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    pid_t pids[2];
+    for (int k = 0; k < 2; ++k)
+      pids[k] = start_tavimor(dir_, {"-mode", "text"}, pipe_reading("new\nquit\n"), "run" + std::to_string(k),
+                              -1, gate[0]);
+    close(gate[0]);
+    close(gate[1]);
+    for (int k = 0; k < 2; ++k) {
+      const int status = wait_exit(pids[k], kWaitMs);
+      const std::string e = err("run" + std::to_string(k));
+      const bool refused = contains(e, "error: 'tavimor.dat' is in use by another run of tavimor.\n");
+      EXPECT_EQ(status, refused ? 1 : 0) << e;
+      EXPECT_NE(contains(e, "tavimor> datafile was saved.\n"), refused) << e;
+      ++(refused ? refusals : saves);
+    }
+    auto saved = saved_board_in(dir_);
+    ASSERT_TRUE(saved) << "pair " << pair;
+    ASSERT_EQ(saved->computer_colour, saves % 2 == 1 ? 1 : 2) << "a save was lost in pair " << pair;
+    ASSERT_EQ(stray_files(dir_), std::vector<std::string>{});
+  }
+  EXPECT_GT(refusals, 0) << "the runs never overlapped";
+  std::printf("[          ] 25 pairs: %d runs saved, %d refused\n", saves, refusals);
+}
+
+// A file that does not load is kept under the next free name before a fresh
+// one replaces it: tavimor.dat.bad, then tavimor.dat.bad2, ...
+TEST_F(Reliability, AFileThatFailsToLoadIsKeptAside) {
+  prepare(*fresh_board());
+  const std::string good = read_file(dir_ / "tavimor.dat");
+  std::string flipped = good;
+  flipped[kBoardBytes + 77] ^= 0x40;
+  const std::string damaged[] = {flipped, good.substr(0, 1000), good};
+  for (int i = 0; i < 3; ++i) {
+    const std::string kept = "tavimor.dat.bad" + (i > 0 ? std::to_string(i + 1) : "");
+    write_file(dir_ / "tavimor.dat", damaged[i]);
+    if (i == 2) {
+      if (geteuid() == 0) break;  // root reads any file
+      fs::permissions(dir_ / "tavimor.dat", fs::perms::none);
+    }
+    const auto r = run_tavimor(dir_, {"-mode", "text"}, "quit\n");
+    EXPECT_TRUE(contains(r.err, "data reset.\nnote: the old datafile is kept as '" + kept + "'.\n")) << r.err;
+    EXPECT_TRUE(saved_board_in(dir_)) << "the fresh file loads";
+    fs::permissions(dir_ / kept, fs::perms::owner_read);
+    EXPECT_TRUE(read_file(dir_ / kept) == damaged[i]) << kept;
+  }
+  EXPECT_TRUE(read_file(dir_ / "tavimor.dat.bad") == flipped);
+}
+
+// Anything but a regular file named tavimor.dat is refused at once, and left
+// as it is.
+TEST_F(Reliability, OnlyARegularFileIsUsed) {
+  const fs::path data = dir_ / "tavimor.dat";
+  const std::pair<const char*, std::function<int()>> cases[] = {
+      {"a named pipe", [&] { return mkfifo(data.c_str(), 0644); }},
+      {"a folder", [&] { return mkdir(data.c_str(), 0755); }},
+      {"a device", [&] { return symlink("/dev/null", data.c_str()); }},
+  };
+  for (const auto& [what, make] : cases) {
+    ASSERT_EQ(make(), 0) << what;
+    const auto type = fs::status(data).type();
+    const auto r = run_tavimor(dir_, {"-mode", "text"}, "quit\n", "timeout 60");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, std::string("error: 'tavimor.dat' is ") + what + ", not a data file.\n"))
+        << r.err;
+    EXPECT_EQ(fs::status(data).type(), type) << what;
+    fs::remove(data);
+  }
+}
+
+// SIGINT, SIGTERM and SIGHUP end the run at its next safe point as quit does:
+// at the prompt after a move of each side, or while the neural engine thinks
+// as soon as its move is made (no prompt follows, and the demo's game stays
+// unfinished for the next run). The game is saved, then the process ends as
+// the signal ends it.
+TEST_F(Reliability, StopSignalsSaveTheGame) {
+  const struct {
+    const char* mode;
+    int sig;
+    bool thinking;
+  } cases[] = {{"text", SIGINT, false},
+               {"text", SIGTERM, false},
+               {"text", SIGHUP, false},
+               {"text", SIGINT, true},
+               {"demo", SIGTERM, true}};
+  for (const auto& c : cases) {
+    auto b = fresh_board();
+    b->computer_colour = c.thinking ? 1 : 2;  // who moves first
+    b->engine = c.thinking ? 1 : 0;
+    prepare(*b);
+    int keep = -1;
+    const std::string tag = c.mode + std::to_string(c.sig) + (c.thinking ? "-thinking" : "");
+    pid_ = start_tavimor(dir_, {"-mode", c.mode}, pipe_reading(c.thinking ? "" : "d3\n", &keep), tag);
+    ASSERT_TRUE(
+        wait_for_text(dir_ / (tag + ".err"), c.thinking ? "thinking..." : "you> ", c.thinking ? 1 : 2));
+    kill(pid_, c.sig);
+    EXPECT_EQ(wait_exit(pid_, kWaitMs), 128 + c.sig) << err(tag);
+    close(keep);
+    EXPECT_TRUE(contains(err(tag), "note: stopped by SIG")) << err(tag);
+    EXPECT_NE(contains(err(tag), "you> "), c.thinking) << err(tag);
+    auto saved = saved_board_in(dir_);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->ply, c.thinking ? 1 : 2) << tag;
+  }
+}
+
+// A second signal ends the run at once, even in the middle of a save: the old
+// file stays whole and no temporary file is left. The signals go out the
+// moment the save creates its temporary file.
+TEST_F(Reliability, SecondSignalDuringASaveKeepsTheOldFile) {
+  auto b = fresh_board();
+  b->engine = 0;
+  prepare(*b);
+  const std::string old = read_file(dir_ / "tavimor.dat");
+  int cut_short = 0;
+  for (int trial = 0; trial < 10; ++trial) {
+    write_file(dir_ / "tavimor.dat", old);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, dir_.c_str(), IN_CREATE), 0);
+    pid_ = start_tavimor(dir_, {"-mode", "text"}, pipe_reading("new\nquit\n"),
+                         "save");  // the saved file differs from the old
+    bool signalled = false;
+    alignas(inotify_event) char buf[4096];
+    for (const int64_t deadline = now_ms() + kWaitMs; !signalled && now_ms() < deadline;) {
+      pollfd p{watch, POLLIN, 0};
+      const ssize_t n = poll(&p, 1, 50) > 0 ? read(watch, buf, sizeof buf) : 0;
+      for (ssize_t at = 0; at < n && !signalled;) {
+        const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
+        if (ev->len > 0 && fs::path(ev->name).extension() == ".tmp") {
+          kill(pid_, SIGTERM);  // two signals of one kind may merge into one
+          kill(pid_, SIGINT);
+          signalled = true;
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+      }
+    }
+    close(watch);
+    ASSERT_TRUE(signalled) << err("save");
+    const int status = wait_exit(pid_, kWaitMs);
+    EXPECT_TRUE(status == 128 + SIGTERM || status == 128 + SIGINT) << status << "\n" << err("save");
+    ASSERT_TRUE(saved_board_in(dir_)) << "trial " << trial;  // old or new, whole
+    cut_short += read_file(dir_ / "tavimor.dat") == old;
+    EXPECT_EQ(stray_files(dir_), std::vector<std::string>{});
+  }
+  EXPECT_GT(cut_short, 0) << "no signal came during a save";
+  std::printf("[          ] 10 runs: %d cut short in the save, %d saved first\n", cut_short, 10 - cut_short);
+}
+
+// A closed pipe on standard output does not end the run before it saves.
+TEST_F(Reliability, ClosedStandardOutputDoesNotEndTheRun) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  close(out[0]);  // nobody reads: the first report written meets a broken pipe
+  pid_ = start_tavimor(dir_, {"-mode", "text", "-nnc"}, pipe_reading("quit\n"), "pipe", out[1]);
+  EXPECT_EQ(wait_exit(pid_, kWaitMs), 0) << err("pipe");
+  EXPECT_TRUE(saved_board_in(dir_));
+}
+
+}  // namespace
