@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "nn/gpu/gpu_net.h"
+
 namespace {
 
 Board start_board() {
@@ -17,10 +19,10 @@ Board start_board() {
   return b;
 }
 
-void release_gpu_at_exit() { gpu_release(g_net.gpu); }
+void release_gpu_at_exit() { gpu_release(g_net); }
 
 int reset_gpu_state() {
-  gpu_reset(g_net.gpu);
+  gpu_reset(g_net);
   std::atexit(release_gpu_at_exit);
   return 0;
 }

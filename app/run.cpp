@@ -1,12 +1,14 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/datafile.h"
 #include "app/globals.h"
 #include "app/options.h"
 #include "app/platform.h"
+#include "nn/gpu/gpu_net.h"
 #include "nn/network.h"
 #include "ui/console.h"
 #include "ui/window.h"
@@ -15,6 +17,8 @@ namespace {
 
 constexpr int kStopStatus = -1;
 constexpr int kRefusedStatus = 1;  // the data file cannot be used: the run does not start
+
+void release_gpu() { gpu_release(g_net); }
 
 // The game and the network as a run without a data file starts them.
 void reset_state() {
@@ -89,6 +93,12 @@ int run_program(int argc, const char* const* argv) {
     if (keep) std::fprintf(stderr, "note: the old datafile is kept as '%s'.\n", kept.c_str());
   }
   if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
+  if (opts.gpu_ordinal >= 0) {
+    gpu_init(g_net, opts.gpu_ordinal);
+    // Registered once more now that the driver is loaded, so that the release
+    // runs before the exit handlers the driver registered for itself.
+    if (g_net.gpu.context != nullptr) std::atexit(release_gpu);
+  }
 
   run_front_end(opts, argc, argv);
   if (stop_signal() != 0) say_stopped(stop_signal());

@@ -202,13 +202,6 @@ __attribute__((target("avx2"))) void update_row_avx2(float* w, const double* ar,
   update_row_t<f4, d4, 4>(w, ar, d, n);
 }
 
-// The transposed weights, derived for one network at a time.
-struct Transposed {
-  const NeuralNet* owner;
-  alignas(64) float t[kLayers - 1][kSlots * kSlots];
-};
-Transposed g_transposed;
-
 // t[panel_index(k, j)] = w[j][k]. Blocks of 4 x 4 (or 8 x 8) are turned in
 // registers; each stores a row of the block into its panel.
 void transpose_sse2(const float (*w)[kSlots], float* t) {
@@ -294,14 +287,14 @@ void transpose_weights(const float (*w)[kSlots], float* t, Simd simd) {
 }
 
 const float* transposed_weights(const NeuralNet& net, int layer) {
-  return g_transposed.owner == &net ? g_transposed.t[layer] : nullptr;
+  return net.transposed.valid ? net.transposed.t[layer] : nullptr;
 }
 
-void refresh_transposed(const NeuralNet& net, int layer) {
-  if (g_transposed.owner == &net) transpose_weights(net.weight[layer], g_transposed.t[layer], simd_best());
+void refresh_transposed(NeuralNet& net, int layer) {
+  if (net.transposed.valid) transpose_weights(net.weight[layer], net.transposed.t[layer], simd_best());
 }
 
-void net_params_changed(const NeuralNet& net) {
-  g_transposed.owner = &net;
-  for (int L = 0; L < kLayers - 1; ++L) transpose_weights(net.weight[L], g_transposed.t[L], simd_best());
+void net_params_changed(NeuralNet& net) {
+  for (int L = 0; L < kLayers - 1; ++L) transpose_weights(net.weight[L], net.transposed.t[L], simd_best());
+  net.transposed.valid = 1;
 }

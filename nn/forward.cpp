@@ -81,10 +81,9 @@ void forward_batch(const NeuralNet& net, NetBatch& batch, int count, Simd simd) 
 void net_forward(NeuralNet& net) { forward_fast(net, net.act, simd_best()); }
 
 void net_evaluate(NeuralNet& net, const int32_t* plane, bool first_plane, float* scores) {
-  if (net.gpu_on) {
-    gpu_forward(net, plane, first_plane, scores);
-    return;
-  }
+  // The one switch between the device and the processor. A device that fails
+  // turns itself off, and the processor does this evaluation.
+  if (net.gpu_on && gpu_forward(net, plane, first_plane, scores)) return;
   net_encode(net, plane, first_plane);
   net_forward(net);
   fold_scores(net.act[4], scores);

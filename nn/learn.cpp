@@ -126,10 +126,10 @@ void net_backprop(NeuralNet& net) {
 void net_update(NeuralNet& net) { update_fast(net, simd_best()); }
 
 void net_learn(NeuralNet& net, const int32_t* plane, bool first_plane) {
-  if (net.gpu_on) {
-    gpu_learn(net, plane, first_plane);
-    return;
-  }
+  // The one switch between the device and the processor. A device that fails
+  // turns itself off, and the processor does this step from the parameters
+  // last copied back.
+  if (net.gpu_on && gpu_learn(net, plane, first_plane)) return;
   net_encode(net, plane, first_plane);
   const bool csv = net.out_mode == 2;
   float inputs[kSlots];

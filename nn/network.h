@@ -29,11 +29,11 @@ void net_init_random(NeuralNet& net);
 // Prints the CSV header line of the -nnc stream on standard output.
 void net_print_csv_header();
 
-// Refreshes what the fast evaluation derives from the parameters of net (the
+// Refreshes what the fast evaluation derives from the parameters of net (its
 // transposed weights). Call after bias or weight changed by any other means
 // than net_init_random and net_learn, and before the next evaluation. Not
-// thread-safe: no evaluation may run at the same time.
-void net_params_changed(const NeuralNet& net);
+// thread-safe: no evaluation of net may run at the same time.
+void net_params_changed(NeuralNet& net);
 
 // Scratch of one evaluation: activations and the target. An evaluation that
 // runs at the same time as others uses a NetScratch of its own.
@@ -80,11 +80,18 @@ void net_evaluate_batch(const NeuralNet& net, NetBatch& batch, const NetPosition
 int net_encode(NeuralNet& net, const int32_t* plane, bool first_plane);
 // The five layers over net.act.
 void net_forward(NeuralNet& net);
+// Whether evaluations of net may run side by side on several threads, each
+// with scratch of its own (net_evaluate_concurrent): on the processor they
+// may; on the GPU, which holds one set of device arrays, they must run one
+// after the other on the main thread (net_evaluate).
+inline bool net_parallel_evaluations(const NeuralNet& net) { return net.gpu_on == 0; }
+
 // The 64 square scores of plane, on the GPU when gpu_on is set, else on the
 // processor with net.act and net.delta as scratch (one caller at a time).
 void net_evaluate(NeuralNet& net, const int32_t* plane, bool first_plane, float* scores);
 // The processor evaluation with scratch of the caller's own; safe to call from
-// several threads at once (the parameters are only read).
+// several threads at once (the parameters are only read) while
+// net_parallel_evaluations(net).
 void net_evaluate_concurrent(const NeuralNet& net, NetScratch& scratch, const int32_t* plane,
                              bool first_plane, float* scores);
 

@@ -11,6 +11,16 @@ inline constexpr int kLayers = 5;
 inline constexpr int kSlots = 512;  // slots of every per-layer array
 inline constexpr int NAC[kLayers] = {512, 512, 480, 480, 512};
 
+// What the processor's fast evaluation derives from a network's weights: the
+// transposed blocks, weight[L][j][k] at t[L][panel_index(k, j)] (nn/passes.h):
+// runs of 16 receiving neurons for each sending one. Valid only while derived
+// from the weights of the network that holds it (net_params_changed); a
+// zero-filled network holds none. Never saved.
+struct TransposedWeights {
+  int32_t valid;
+  alignas(64) float t[kLayers - 1][kSlots * kSlots];
+};
+
 struct NeuralNet {
   float bias[kLayers][kSlots];
   float weight[kLayers - 1][kSlots][kSlots];
@@ -19,6 +29,7 @@ struct NeuralNet {
   float delta[kLayers][kSlots];
   int32_t gpu_on;
   int32_t out_mode;
+  TransposedWeights transposed;
 };
 
 static_assert(std::is_trivially_copyable_v<NeuralNet>);

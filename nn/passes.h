@@ -33,8 +33,8 @@ void encode_net_position(const NetPosition& p, float* in);
 void fold_scores(const float* out, float* scores);
 
 void forward_reference(const NeuralNet& net, float (*act)[kSlots]);
-// Falls back to forward_reference when the transposed weights are not those
-// of net (net_params_changed not called for it).
+// Falls back to forward_reference while net holds no transposed weights
+// (net_params_changed not called for it).
 void forward_fast(const NeuralNet& net, float (*act)[kSlots], Simd simd);
 
 // Learning, in its stages: the widened target, then the output error and the
@@ -81,7 +81,7 @@ void update_row(float* w, const double* ar, double d, int n, Simd simd);
 void transpose_weights(const float (*w)[kSlots], float* t, Simd simd);
 
 // The transposed weights of net, t[panel_index(k, j)] = weight[layer][j][k], or
-// null while the copy belongs to another network (or to none).
+// null while net holds none.
 const float* transposed_weights(const NeuralNet& net, int layer);
-// Re-derives one layer of the copy from net; nothing unless the copy is net's.
-void refresh_transposed(const NeuralNet& net, int layer);
+// Re-derives one layer of net's transposed weights; nothing while it holds none.
+void refresh_transposed(NeuralNet& net, int layer);

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
   clang libclang-rt-dev libomp-dev

@@ -50,8 +50,8 @@ const float square_bias[64] = {
 // clang-format on
 
 void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores) {
-  if (ctx.net->gpu_on) {
-    net_evaluate(*ctx.net, plane, first_plane, scores);  // the GPU path runs on one thread
+  if (!net_parallel_evaluations(*ctx.net)) {
+    net_evaluate(*ctx.net, plane, first_plane, scores);  // one evaluation at a time
     return;
   }
   thread_local NetScratch scratch;
@@ -333,7 +333,8 @@ float neuro_search_window(NeuroWorker& w, const Board& b, int depth, int row, in
 }
 
 float neuro_search(SearchContext& ctx, Board& b, int depth, int row, int col) {
-  if (ctx.net->gpu_on) return neuro_search_reference(ctx, b, depth, row, col);  // one evaluation at a time
+  if (!net_parallel_evaluations(*ctx.net))
+    return neuro_search_reference(ctx, b, depth, row, col);  // one evaluation at a time
   const auto w = make_neuro_worker(*ctx.net);
   return neuro_search_window(*w, b, depth, row, col, -kInfinity, kInfinity);
 }
@@ -357,7 +358,7 @@ int neuro_root(SearchContext& ctx, const ThinkOptions& options) {
   // from; before the first move of a game there is none and every square
   // scores 0.
   const bool last_move = has_last_move(live);
-  if (ctx.net->gpu_on) {
+  if (!net_parallel_evaluations(*ctx.net)) {
     // The GPU holds one set of buffers: its evaluations are issued one at a
     // time, by the reference search on the live board.
     float out[64];

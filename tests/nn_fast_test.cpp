@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "app/datafile.h"
 #include "exe_runner.h"
@@ -199,18 +200,35 @@ TEST(NnFast, BatchedEvaluationMatchesTheReference) {
   EXPECT_EQ(compared, 90);
 }
 
-TEST(NnFast, ForwardWithoutItsDerivedCopyFallsBackToTheReference) {
+// Each network evaluates with the transposed weights derived from its own
+// parameters: one that never derived them (zero-filled) falls back to the
+// plain pass, also when it is built where another network with a derived
+// copy lived before, and a copied network carries its derived copy along.
+TEST(NnFast, EveryNetworkEvaluatesWithItsOwnWeights) {
   std::mt19937 rng(8);
-  auto net = zero_net(), other = zero_net();
-  random_params(*net, rng, 0.7f);
-  random_params(*other, rng, 0.7f);  // the derived copy is now other's
   auto b = random_game(rng, 20);
-  NetScratch ref{};
-  encode_position(scratch_of(ref), previous_plane(*b), false);
-  NetScratch fast = ref;
-  forward_reference(*net, ref.act);
-  forward_fast(*net, fast.act, simd_best());
-  EXPECT_TRUE(same_floats(fast.act, ref.act));
+  const auto check = [&b](const NeuralNet& net, const char* what) {
+    NetScratch ref{}, got{};
+    encode_position(scratch_of(ref), previous_plane(*b), false);
+    forward_reference(net, ref.act);
+    float want[64], scores[64];
+    fold_scores(ref.act[4], want);
+    net_evaluate_concurrent(net, got, previous_plane(*b), false, scores);
+    EXPECT_TRUE(same_floats(scores, want)) << what;
+  };
+  auto storage = std::make_unique<NeuralNet>();
+  NeuralNet* old_net = new (storage.get()) NeuralNet{};
+  random_params(*old_net, rng, 0.7f);
+  check(*old_net, "old network");
+  old_net->~NeuralNet();
+  const NeuralNet* fresh = new (storage.get()) NeuralNet{};  // same address, zero parameters
+  check(*fresh, "new network at the old one's address");
+  auto a = zero_net(), copy = zero_net();
+  random_params(*a, rng, 0.7f);
+  *copy = *a;
+  random_params(*a, rng, 0.7f);
+  check(*copy, "copy");
+  check(*a, "original, changed after the copy");
 }
 
 TEST(NnFast, LoadedParametersReachTheFastPath) {
