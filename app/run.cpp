@@ -20,6 +20,14 @@ constexpr int kRefusedStatus = 1;  // the data file cannot be used: the run does
 
 void release_gpu() { gpu_release(g_net); }
 
+// The window's end after a stop signal: saved as a close saves.
+void stop_window(int sig) {
+  say_stopped(sig);
+  save_data();
+  std::fflush(nullptr);
+  end_by_signal(sig);
+}
+
 // The game and the network as a run without a data file starts them.
 void reset_state() {
   new_game(g_board);
@@ -36,16 +44,17 @@ void run_front_end(const Options& opts, int argc, const char* const* argv) {
     case kModeWin: {
       const std::string title = std::string("Tavimor ") + kVersion + "  " + kNotice;
       // The window library sees no arguments: none are left after the options.
-      run_window(0, const_cast<char**>(argv + argc), WindowSetup{&g_ctx, title.c_str(), save_data});
+      run_window(0, const_cast<char**>(argv + argc),
+                 WindowSetup{&g_ctx, title.c_str(), save_data, stop_signal, stop_window});
       break;
     }
     case kModeText: {
-      ConsoleState state = make_console_state();
+      ConsoleState state = make_console_state(stop_signal);
       run_text(state, g_ctx, stdin);
       break;
     }
     case kModeDemo: {
-      ConsoleState state = make_console_state();
+      ConsoleState state = make_console_state(stop_signal);
       run_demo(state, opts.diag_mode, g_ctx);
       break;
     }

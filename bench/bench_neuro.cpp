@@ -7,19 +7,22 @@
 #include <cstdio>
 #include <memory>
 
+#include "bench/positions.h"
+#include "bench/signature.h"
 #include "nn/network.h"
-#include "positions.h"
 #include "search/engine.h"
 #include "ui/console.h"
 
 namespace {
 
+// The network of the bench signature (seed 42), so that runs compare.
 std::unique_ptr<NeuralNet> random_net() {
   auto net = std::make_unique<NeuralNet>();
-  net_init_random(*net);
+  bench_params(*net, 42);
   return net;
 }
 
+// One neural move on all cores; exact:1 scores every root move exactly.
 void BM_ThinkNeuro(benchmark::State& state, BenchPosition position) {
   auto net = random_net();
   auto start = bench_board(position);
@@ -27,15 +30,32 @@ void BM_ThinkNeuro(benchmark::State& state, BenchPosition position) {
     state.SkipWithError("the benchmark line does not replay");
     return;
   }
+  SearchStats stats;
+  auto scores = std::make_unique<RootScores>();
+  const ThinkOptions options{state.range(0) != 0 ? scores.get() : nullptr, &stats};
   for (auto _ : state) {
-    Board b = *start;
-    SearchContext ctx{&b, net.get(), 0};
-    benchmark::DoNotOptimize(think_neuro(ctx));
+    auto b = std::make_unique<Board>(*start);
+    SearchContext ctx{b.get(), net.get(), 0};
+    benchmark::DoNotOptimize(think_neuro(ctx, options));
   }
+  state.counters["evaluations"] =
+      benchmark::Counter(static_cast<double>(stats.evaluations), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK_CAPTURE(BM_ThinkNeuro, opening, kBenchOpening)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(BM_ThinkNeuro, middle, kBenchMiddle)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(BM_ThinkNeuro, late, kBenchLate)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_ThinkNeuro, opening, kBenchOpening)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ThinkNeuro, middle, kBenchMiddle)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ThinkNeuro, late, kBenchLate)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // A whole game of demo mode, the neural engine on colour 2, its console
 // output sent to /dev/null for the time of the game.
@@ -57,6 +77,6 @@ void BM_DemoGame(benchmark::State& state) {
     close(saved);
   }
 }
-BENCHMARK(BM_DemoGame)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DemoGame)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "bench/positions.h"
+#include "search/bitboard.h"
 #include "search/engine.h"
 #include "search/search.h"
 
@@ -17,16 +18,20 @@ std::unique_ptr<Board> board_or_skip(benchmark::State& state, const BenchPositio
   return b;
 }
 
-// Scores every root move once with `search` and reports nodes per second.
+// Scores every root move once with `search` on one thread, as a one-thread
+// root does (one table for all of them, fresh for every iteration), and
+// reports the moves played per second.
 template <typename Search>
 void search_all_roots(benchmark::State& state, const Board& b, Search search) {
   uint64_t nodes = 0;
   for (auto _ : state) {
+    const auto tables = make_search_tables();
     for (int s = 0; s < 64; ++s) {
       const int row = square_row(s), col = square_col(s);
       if (b.planes[b.ply][cell_index(row, col)] & kLegalMark)
-        benchmark::DoNotOptimize(search(row, col, nodes));
+        benchmark::DoNotOptimize(search(*tables, row, col));
     }
+    nodes += tables->nodes;
   }
   state.counters["nodes"] =
       benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kAvgIterations);
@@ -36,8 +41,8 @@ void search_all_roots(benchmark::State& state, const Board& b, Search search) {
 void BM_DeepSearch(benchmark::State& state, BenchPosition position) {
   const auto b = board_or_skip(state, position);
   if (!b) return;
-  search_all_roots(state, *b, [&](int row, int col, uint64_t& nodes) {
-    return deep_search_counted(*b, 0, row, col, nodes);
+  search_all_roots(state, *b, [&](SearchTables& tables, int row, int col) {
+    return deep_search_window(tables, *b, 0, row, col, -kDeepInfinity, kDeepInfinity);
   });
 }
 BENCHMARK_CAPTURE(BM_DeepSearch, opening, kBenchOpening)->Unit(benchmark::kMillisecond);
@@ -45,16 +50,14 @@ BENCHMARK_CAPTURE(BM_DeepSearch, middle, kBenchMiddle)->Unit(benchmark::kMillise
 BENCHMARK_CAPTURE(BM_DeepSearch, late, kBenchLate)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_DeepSearch, endgame, kBenchEndgame)->Unit(benchmark::kMillisecond);
 
-// The reference written over the board operations, on the same tree (its
-// nodes are counted by the fast search, which plays the same moves).
+// The reference written over the board operations, full width (its nodes
+// are the moves of the full tree).
 void BM_DeepSearchReference(benchmark::State& state, BenchPosition position) {
   const auto b = board_or_skip(state, position);
   if (!b) return;
   SearchContext ctx{b.get(), nullptr, 0};
-  search_all_roots(state, *b, [&](int row, int col, uint64_t& nodes) {
-    uint64_t tree = 0;
-    deep_search_counted(*b, 0, row, col, tree);
-    nodes += tree;
+  search_all_roots(state, *b, [&](SearchTables& tables, int row, int col) {
+    tables.nodes += root_tree_moves(*b, square_of(row, col), 0, kDeepLimit);
     return deep_search_reference(ctx, *b, 0, row, col);
   });
 }
@@ -63,36 +66,49 @@ BENCHMARK_CAPTURE(BM_DeepSearchReference, late, kBenchLate)->Unit(benchmark::kMi
 void BM_FinalSearch(benchmark::State& state, BenchPosition position) {
   const auto b = board_or_skip(state, position);
   if (!b) return;
-  search_all_roots(state, *b, [&](int row, int col, uint64_t& nodes) {
-    return final_search_counted(*b, row, col, nodes);
+  search_all_roots(state, *b, [&](SearchTables& tables, int row, int col) {
+    return final_search_window(tables, *b, row, col, -kDeepInfinity, kDeepInfinity);
   });
 }
-BENCHMARK_CAPTURE(BM_FinalSearch, endgame, kBenchEndgame)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_FinalSearch, endgame, kBenchEndgame)->Unit(benchmark::kMillisecond);
 
-// One engine move from the position, on all cores: the live board is reset
-// before every call (a 24 KB copy, negligible next to the search).
-void BM_Think(benchmark::State& state, BenchPosition position, int (*think)(SearchContext&)) {
+// One engine move from the position, on all cores (exact:1 scores every
+// root move exactly): the live board is reset before every call (a 24 KB
+// copy, negligible next to the search).
+void BM_Think(benchmark::State& state, BenchPosition position, bool final) {
   const auto start = board_or_skip(state, position);
   if (!start) return;
   auto live = std::make_unique<Board>(*start);
   SearchContext ctx{live.get(), nullptr, 0};
+  SearchStats stats;
+  auto scores = std::make_unique<RootScores>();
+  const ThinkOptions options{state.range(0) != 0 ? scores.get() : nullptr, &stats};
   for (auto _ : state) {
     *live = *start;
-    benchmark::DoNotOptimize(think(ctx));
+    benchmark::DoNotOptimize(final ? think_final(ctx, options) : think_traditional(ctx, options));
   }
+  state.counters["nodes"] =
+      benchmark::Counter(static_cast<double>(stats.nodes), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK_CAPTURE(BM_Think, traditional_opening, kBenchOpening, think_traditional)
+BENCHMARK_CAPTURE(BM_Think, traditional_opening, kBenchOpening, false)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, traditional_middle, kBenchMiddle, think_traditional)
+BENCHMARK_CAPTURE(BM_Think, traditional_middle, kBenchMiddle, false)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, traditional_late, kBenchLate, think_traditional)
+BENCHMARK_CAPTURE(BM_Think, traditional_late, kBenchLate, false)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, final_endgame, kBenchEndgame, think_final)
+BENCHMARK_CAPTURE(BM_Think, final_endgame, kBenchEndgame, true)
+    ->ArgName("exact")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
+    ->UseRealTime();
 
 }  // namespace

@@ -40,6 +40,41 @@ int encode_position(ScratchView s, const int32_t* plane, bool first_plane) {
   return square >= INT_MIN && square <= INT_MAX ? static_cast<int>(square) : -9;
 }
 
+NetPosition net_position(const int32_t* plane, bool first_plane) {
+  const int32_t* before = first_plane ? nullptr : plane - kPlaneCells;
+  const int mover = record_get(plane, kRecMover);
+  NetPosition p{};
+  for (int sq = 0; sq < 64; ++sq) {
+    const int c = cell_index(square_row(sq), square_col(sq));
+    const int32_t x = plane[c];
+    const int32_t e = before != nullptr ? before[c] : 0;
+    const int stone = x & kStoneMask;
+    const uint64_t bit = uint64_t{1} << sq;
+    if (stone == mover) p.mine |= bit;
+    if (stone == 3 - mover) p.theirs |= bit;
+    if (stone == 0) p.empty |= bit;
+    if (x & kChangedMark) p.changed |= bit;
+    if (x & kLegalMark) p.legal |= bit;
+    if (e & kChangedMark) p.before_changed |= bit;
+    if (e & kLegalMark) p.before_legal |= bit;
+  }
+  return p;
+}
+
+void encode_net_position(const NetPosition& p, float* in) {
+  for (int sq = 0; sq < 64; ++sq) {
+    const auto has = [sq](uint64_t set) { return (set >> sq & 1) != 0; };
+    in[sq] = sign_of(has(p.before_changed));
+    in[64 + sq] = sign_of(has(p.before_legal));
+    in[128 + sq] = sign_of(has(p.mine));
+    in[192 + sq] = sign_of(has(p.theirs));
+    in[256 + sq] = sign_of(has(p.empty));
+    in[320 + sq] = sign_of(has(p.changed));
+    in[384 + sq] = sign_of(has(p.legal));
+    in[448 + sq] = static_cast<float>(static_cast<int>(has(p.mine)) - static_cast<int>(has(p.theirs)));
+  }
+}
+
 void fold_scores(const float* out, float* scores) {
   for (int s = 0; s < 64; ++s) {
     const float* a = out + s;

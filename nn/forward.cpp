@@ -51,10 +51,30 @@ void forward_fast(const NeuralNet& net, float (*act)[kSlots], Simd simd) {
   }
   input_layer(net, act);
   for (int L = 0; L < kLayers - 1; ++L) {
-    // Row k of the transposed block holds what neuron k sends to each
-    // receiving neuron, so the receivers' sums run side by side.
-    row_sums(transposed_weights(net, L), act[L], NAC[L], act[L + 1], NAC[L + 1], simd);
+    // The transposed block holds what neuron k sends to each receiving
+    // neuron next to each other, so the receivers' sums run side by side.
+    const float* x = act[L];
+    float* out = act[L + 1];
+    panel_sums(transposed_weights(net, L), &x, NAC[L], &out, NAC[L + 1], 1, simd);
     finish_layer(net, act, L);
+  }
+}
+
+void forward_batch(const NeuralNet& net, NetBatch& batch, int count, Simd simd) {
+  if (transposed_weights(net, 0) == nullptr) {
+    for (int p = 0; p < count; ++p) forward_reference(net, batch.act[p]);
+    return;
+  }
+  const float* x[NetBatch::kPositions];
+  float* out[NetBatch::kPositions];
+  for (int p = 0; p < count; ++p) input_layer(net, batch.act[p]);
+  for (int L = 0; L < kLayers - 1; ++L) {
+    for (int p = 0; p < count; ++p) {
+      x[p] = batch.act[p][L];
+      out[p] = batch.act[p][L + 1];
+    }
+    panel_sums(transposed_weights(net, L), x, NAC[L], out, NAC[L + 1], count, simd);
+    for (int p = 0; p < count; ++p) finish_layer(net, batch.act[p], L);
   }
 }
 
@@ -74,4 +94,17 @@ void net_evaluate_concurrent(const NeuralNet& net, NetScratch& scratch, const in
   encode_position(scratch_of(scratch), plane, first_plane);
   forward_fast(net, scratch.act, simd_best());
   fold_scores(scratch.act[4], scores);
+}
+
+std::unique_ptr<NetBatch> make_net_batch() { return std::make_unique<NetBatch>(); }
+
+void net_evaluate_batch(const NeuralNet& net, NetBatch& batch, const NetPosition* positions, int count,
+                        float (*scores)[64]) {
+  for (int done = 0; done < count;) {
+    const int n = count - done < NetBatch::kPositions ? count - done : NetBatch::kPositions;
+    for (int p = 0; p < n; ++p) encode_net_position(positions[done + p], batch.act[p][0]);
+    forward_batch(net, batch, n, simd_best());
+    for (int p = 0; p < n; ++p) fold_scores(batch.act[p][4], scores[done + p]);
+    done += n;
+  }
 }

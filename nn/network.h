@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "nn/neural_net.h"
 
@@ -40,6 +41,38 @@ struct NetScratch {
   float act[kLayers][kSlots];
   float delta[kLayers][kSlots];
 };
+
+// A position as the network reads it, in square sets (bit s for the square
+// s = 8 (row - 1) + (column - 1)): the plane an evaluation is given and the
+// marks of the plane before it. Searches that keep their positions in square
+// sets evaluate through it without building planes.
+struct NetPosition {
+  uint64_t mine;            // stones of the plane's mover (its record cell 0)
+  uint64_t theirs;          // stones of the other colour
+  uint64_t empty;           // empty squares
+  uint64_t changed;         // changed marks of the plane
+  uint64_t legal;           // legal-move marks of the plane
+  uint64_t before_changed;  // changed marks of the plane before (none before plane 0)
+  uint64_t before_legal;    // legal-move marks of the plane before
+};
+// The NetPosition of plane (first_plane as for net_evaluate).
+NetPosition net_position(const int32_t* plane, bool first_plane);
+
+// Scratch of batched evaluations on one thread (120 KB: make it with
+// make_net_batch).
+struct NetBatch {
+  static constexpr int kPositions = 12;  // positions run through the layers side by side
+  float act[kPositions][kLayers][kSlots];
+};
+std::unique_ptr<NetBatch> make_net_batch();
+
+// The 64 square scores of each of `count` positions into scores[0..count-1],
+// bit for bit those the processor evaluation gives for the same planes. The
+// positions go through each layer together, so that every weight is loaded
+// once for several of them. Processor only; safe on several threads at once,
+// each with a batch of its own.
+void net_evaluate_batch(const NeuralNet& net, NetBatch& batch, const NetPosition* positions, int count,
+                        float (*scores)[64]);
 
 // Encodes plane (and the plane before it, unless first_plane) into act[0] and
 // the 64-square target into delta[4][0..63]; returns the target square (-9

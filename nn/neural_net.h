@@ -12,12 +12,13 @@ inline constexpr int kSlots = 512;  // slots of every per-layer array
 inline constexpr int NAC[kLayers] = {512, 512, 480, 480, 512};
 
 // What the processor's fast evaluation derives from a network's weights: the
-// transposed blocks, t[L][k][j] = weight[L][j][k]. Valid only while derived
+// transposed blocks, weight[L][j][k] at t[L][panel_index(k, j)] (nn/passes.h):
+// runs of 16 receiving neurons for each sending one. Valid only while derived
 // from the weights of the network that holds it (net_params_changed); a
 // zero-filled network holds none. Never saved.
 struct TransposedWeights {
   int32_t valid;
-  alignas(64) float t[kLayers - 1][kSlots][kSlots];
+  alignas(64) float t[kLayers - 1][kSlots * kSlots];
 };
 
 struct NeuralNet {

@@ -26,6 +26,9 @@ inline ScratchView scratch_of(NetScratch& s) { return {s.act, s.delta}; }
 
 // The encoder on any scratch (see net_encode).
 int encode_position(ScratchView s, const int32_t* plane, bool first_plane);
+// The input values of a position (act[0][0..511]), as the encoder gives them
+// for the plane the position was taken from.
+void encode_net_position(const NetPosition& p, float* in);
 // score[s] for s = 0..63 from the 512 output activations.
 void fold_scores(const float* out, float* scores);
 
@@ -55,13 +58,29 @@ inline int update_rows(int a) { return a + 1 < kLayers ? NAC[a + 1] : kOutputBia
 // Kernels of the fast form. out[i] = sum over r = 0..rows-1, in increasing r,
 // starting from 0, of m[r * kSlots + i] x x[r], for i = 0..n-1.
 void row_sums(const float* m, const float* x, int rows, float* out, int n, Simd simd);
+// The transposed weights are kept in panels of kPanel receiving neurons: in
+// a block turned for the forward pass, what neuron k sends to neuron j sits
+// at panel_index(k, j), so that the sums of one panel's neurons read one
+// contiguous run of 32 KB, 64 bytes per sending neuron.
+inline constexpr int kPanel = 16;
+constexpr int panel_index(int k, int j) { return (j / kPanel) * (kSlots * kPanel) + k * kPanel + j % kPanel; }
+
+// The forward sums of `count` positions over a panelled block t:
+// out[p][j] = sum over k = 0..rows-1, in increasing k, starting from 0, of
+// t[panel_index(k, j)] x x[p][k], for j = 0..n-1; each weight is loaded once
+// for up to six positions.
+void panel_sums(const float* t, const float* const* x, int rows, float* const* out, int n, int count,
+                Simd simd);
+// The forward pass of count (at most NetBatch::kPositions) positions whose
+// inputs wait in batch.act[p][0].
+void forward_batch(const NeuralNet& net, NetBatch& batch, int count, Simd simd);
 // w[l] = float(ar[l] x d + double(w[l])) for l = 0..n-1.
 void update_row(float* w, const double* ar, double d, int n, Simd simd);
 
-// t[k][j] = w[j][k] for one 512 x 512 block.
-void transpose_weights(const float (*w)[kSlots], float (*t)[kSlots], Simd simd);
+// t[panel_index(k, j)] = w[j][k] for one 512 x 512 block.
+void transpose_weights(const float (*w)[kSlots], float* t, Simd simd);
 
-// The transposed weights of net, t[k * kSlots + j] = weight[layer][j][k], or
+// The transposed weights of net, t[panel_index(k, j)] = weight[layer][j][k], or
 // null while net holds none.
 const float* transposed_weights(const NeuralNet& net, int layer);
 // Re-derives one layer of net's transposed weights; nothing while it holds none.

@@ -1,23 +1,13 @@
-// The traditional engine's deep search: a full-width negamax over the square
-// weights of the moves of a line, each ply worth 65/64 of the one before.
+// The traditional engine's deep search: a negamax over the square weights of
+// the moves of a line, each ply worth 65/64 of the one before; the reference
+// full width over the board operations, the fast search with pruning over
+// square sets.
 #include <cstdio>
+#include <memory>
 
 #include "game/random.h"
 #include "search/bitboard.h"
 #include "search/search.h"
-
-// clang-format off
-const int square_weights[64] = {
-    100, -10,  -3,  -2,  -2,  -3, -10, 100,
-    -10, -20,  -1,   0,   0,  -1, -20, -10,
-     -3,  -1,   1,   2,   2,   1,  -1,  -3,
-     -2,   0,   2,   0,   0,   2,   0,  -2,
-     -2,   0,   2,   0,   0,   2,   0,  -2,
-     -3,  -1,   1,   2,   2,   1,  -1,  -3,
-    -10, -20,  -1,   0,   0,  -1, -20, -10,
-    100, -10,  -3,  -2,  -2,  -3, -10, 100,
-};
-// clang-format on
 
 namespace {
 
@@ -41,50 +31,118 @@ int deep_reference_replies(SearchContext& ctx, Board& b, int depth) {
   return best;
 }
 
-// ---- The fast search: the same tree over square sets. ----
-// me and opp are the stones of the side to move and of the other side; ply
-// counts the moves played as on the board (the board is full at ply 60).
+// ---- The fast search: the same values over square sets, with pruning. ----
+//
+// A node is the position after a move, x to move and y the player who moved.
+// Its value is scale_ply(best), best being the greatest weight - (value of
+// the reply's node) over x's replies. scale_ply is strictly increasing on the
+// integers, so a window on the value is a window on best, and alpha-beta
+// (fail-soft) yields the exact value wherever it lies inside the window.
 
-int deep_fast(uint64_t me, uint64_t opp, int ply, int depth, int sq, uint64_t& nodes);
+// The class of squares of each weight, greatest weight first: the replies
+// are tried in that order, and at the depth limit the best reply is the
+// first class that holds one.
+struct WeightClasses {
+  int count = 0;
+  int weight[64] = {};
+  uint64_t squares[64] = {};
+};
 
-// The best reply value of `me` over `moves`; ties draw as in the reference.
-int deep_fast_replies(uint64_t me, uint64_t opp, int ply, int depth, uint64_t moves, uint64_t& nodes) {
-  int best = kNoScore;
-  for (; moves != 0; moves &= moves - 1) {
-    const int s = lowest_square(moves);
-    int v = square_weights[s];
-    if (depth < kDeepLimit) v -= deep_fast(me, opp, ply, depth + 1, s, nodes);
+constexpr WeightClasses make_weight_classes() {
+  WeightClasses c;
+  for (int s = 0; s < 64; ++s) {
+    int k = 0;
+    while (k < c.count && c.weight[k] > square_weights[s]) ++k;
+    if (k == c.count || c.weight[k] != square_weights[s]) {
+      for (int m = c.count; m > k; --m) {
+        c.weight[m] = c.weight[m - 1];
+        c.squares[m] = c.squares[m - 1];
+      }
+      c.weight[k] = square_weights[s];
+      c.squares[k] = 0;
+      ++c.count;
+    }
+    c.squares[k] |= uint64_t{1} << s;
+  }
+  return c;
+}
+constexpr WeightClasses kClasses = make_weight_classes();
+
+// The greatest weight of a non-empty set of squares.
+int greatest_weight(uint64_t moves) {
+  int k = 0;
+  while ((moves & kClasses.squares[k]) == 0) ++k;
+  return kClasses.weight[k];
+}
+
+int deep_node(SearchTables& t, uint64_t x, uint64_t y, int depth, int alpha, int beta);
+
+// The best of x's replies `moves` (not empty) within the window (a, b) on
+// the best, fail-soft; `first` is tried first when it is one of them, and
+// `cut` receives the best or cutting reply.
+int deep_replies(SearchTables& t, uint64_t x, uint64_t y, int depth, uint64_t moves, int a, int b, int first,
+                 int& cut) {
+  if (depth >= kDeepLimit) return greatest_weight(moves);  // the replies are not played
+  int best = -kDeepInfinity;
+  const auto cuts = [&](int s) {
+    const uint64_t placed = flips_of(x, y, s) | uint64_t{1} << s;
+    ++t.nodes;
+    const int w = square_weights[s];
+    const int floor = best > a ? best : a;
+    const int v = w - deep_node(t, y & ~placed, x | placed, depth + 1, w - b, w - floor);
     if (v > best) {
       best = v;
-    } else if (v == best) {
-      tie_draw();  // the value stays; the draw is consumed
+      cut = s;
     }
+    return best >= b;
+  };
+  if (first >= 0 && (moves >> first & 1) != 0) {
+    if (cuts(first)) return best;
+    moves &= ~(uint64_t{1} << first);
   }
+  for (int k = 0; k < kClasses.count; ++k)
+    for (uint64_t m = moves & kClasses.squares[k]; m != 0; m &= m - 1)
+      if (cuts(lowest_square(m))) return best;
   return best;
 }
 
-int deep_fast(uint64_t me, uint64_t opp, int ply, int depth, int sq, uint64_t& nodes) {
-  // play() refuses every move once the board is full and every move that turns nothing.
-  const uint64_t flips = ply < kMaxPly ? flips_of(me, opp, sq) : 0;
-  if (flips == 0) {
-    refuse_deep();
-    return 0;
+int deep_node(SearchTables& t, uint64_t x, uint64_t y, int depth, int alpha, int beta) {
+  // Nodes at the depth limit cost one move generation: not worth a slot.
+  TableEntry* slot = nullptr;
+  int first = -1;
+  if (depth < kDeepLimit) {
+    slot = table_slot(t, x, y, depth);
+    if (slot != nullptr && slot->mover == x && slot->other == y && slot->kind == depth) {
+      if (slot->lower >= beta) return slot->lower;
+      if (slot->upper <= alpha) return slot->upper;
+      if (slot->lower == slot->upper) return slot->lower;
+      // Known bounds narrow the window: a result at a narrowed edge is then exact.
+      if (slot->lower > alpha) alpha = slot->lower;
+      if (slot->upper < beta) beta = slot->upper;
+      first = slot->best;
+    }
   }
-  ++nodes;
-  const uint64_t placed = flips | (uint64_t{1} << sq);
-  const uint64_t next_me = opp & ~placed;  // the opponent is to move now
-  const uint64_t next_opp = me | placed;
-  ++ply;
+  const int a = unscale_at_most(alpha), b = unscale_at_least(beta);
+  int cut = -1;
   int best;
-  if (const uint64_t moves = legal_moves(next_me, next_opp); moves != 0) {
-    best = deep_fast_replies(next_me, next_opp, ply, depth, moves, nodes);
-  } else if (const uint64_t again = ply < kMaxPly ? legal_moves(next_opp, next_me) : 0; again != 0) {
-    // A forced pass: the mover moves again, and the pass counts as a ply.
-    best = -scale_ply(deep_fast_replies(next_opp, next_me, ply, depth, again, nodes));
+  if (const uint64_t moves = legal_moves(x, y); moves != 0) {
+    best = deep_replies(t, x, y, depth, moves, a, b, first, cut);
+  } else if (const uint64_t again = legal_moves(y, x); again != 0) {
+    // A forced pass: y moves again, best = -scale_ply(y's best).
+    best = -scale_ply(
+        deep_replies(t, y, x, depth, again, unscale_at_most(-b), unscale_at_least(-a), first, cut));
   } else {
-    best = count_of(next_me) > count_of(next_opp) ? kEndBonus : -kEndBonus;
+    best = count_of(x) > count_of(y) ? kEndBonus : -kEndBonus;
   }
-  return scale_ply(best);
+  const int value = scale_ply(best);
+  if (slot != nullptr) {
+    const bool same = slot->mover == x && slot->other == y && slot->kind == depth;
+    if (!same) *slot = TableEntry{x, y, -kDeepInfinity, kDeepInfinity, static_cast<int8_t>(depth), -1};
+    if (value > alpha && slot->lower < value) slot->lower = value;
+    if (value < beta && slot->upper > value) slot->upper = value;
+    slot->best = static_cast<int8_t>(cut);
+  }
+  return value;
 }
 
 }  // namespace
@@ -111,17 +169,31 @@ int deep_search_reference(SearchContext& ctx, Board& b, int depth, int row, int 
   return scale_ply(best);
 }
 
-int deep_search_counted(const Board& b, int depth, int row, int col, uint64_t& nodes) {
+int deep_search_window(SearchTables& tables, const Board& b, int depth, int row, int col, int alpha,
+                       int beta) {
   const int sq = playable_square(b, row, col);
   if (sq < 0) {
     refuse_deep();
     return 0;
   }
+  if (ply_may_run_out(b, depth < kDeepLimit ? kDeepLimit - depth : 0)) {
+    const auto copy = std::make_unique<Board>(b);
+    SearchContext ctx{copy.get(), nullptr, 0};
+    return deep_search_reference(ctx, *copy, depth, row, col);
+  }
   const int32_t* plane = current_plane(b);
-  return deep_fast(stones_of(plane, b.side), stones_of(plane, 3 - b.side), b.ply, depth, sq, nodes);
+  const uint64_t me = stones_of(plane, b.side), opp = stones_of(plane, 3 - b.side);
+  const uint64_t flips = flips_of(me, opp, sq);
+  if (flips == 0) {  // a stale mark: play() would turn nothing and refuse
+    refuse_deep();
+    return 0;
+  }
+  const uint64_t placed = flips | uint64_t{1} << sq;
+  ++tables.nodes;
+  return deep_node(tables, opp & ~placed, me | placed, depth, alpha, beta);
 }
 
 int deep_search(SearchContext& /*ctx*/, Board& b, int depth, int row, int col) {
-  uint64_t nodes = 0;
-  return deep_search_counted(b, depth, row, col, nodes);
+  const auto tables = make_search_tables();
+  return deep_search_window(*tables, b, depth, row, col, -kDeepInfinity, kDeepInfinity);
 }

@@ -20,31 +20,58 @@ namespace {
 
 int32_t same_value(int32_t v) { return v; }
 
+// Adds a thread's count of moves played to *stats.
+auto count_nodes(SearchStats* stats) {
+  return [stats](std::unique_ptr<SearchTables>& tables) {
+    if (stats != nullptr) stats->nodes += tables->nodes;
+  };
+}
+
+// The window on a root move's search value v when its score is w - v and
+// only scores of at least `best` matter (no bound with the sentinel, or when
+// every score is wanted): a value of beta or more proves the score below best.
+int proof_beta(int w, int best, const ThinkOptions& options) {
+  return options.all != nullptr || best == kNoScore ? kDeepInfinity : w - best + 1;
+}
+
+int final_root(SearchContext& ctx, const ThinkOptions& options) {
+  int32_t scores[64];
+  const RootChoice choice = choose_parallel_with(
+      *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
+      [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
+        return -final_search_window(*tables, copy, square_row(s), square_col(s), -kDeepInfinity,
+                                    proof_beta(0, best, options));
+      },
+      count_nodes(options.stats), options.all != nullptr ? scores : nullptr);
+  report_root_scores(*ctx.board, scores, options.all, same_value);
+  return play_choice(*ctx.board, choice);
+}
+
+int traditional_root(SearchContext& ctx, const ThinkOptions& options) {
+  if (endgame_due(*ctx.board)) return final_root(ctx, options);
+  int32_t scores[64];
+  const RootChoice choice = choose_parallel_with(
+      *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
+      [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
+        const int w = square_weights[s];
+        return w - deep_search_window(*tables, copy, 0, square_row(s), square_col(s), -kDeepInfinity,
+                                      proof_beta(w, best, options));
+      },
+      count_nodes(options.stats), options.all != nullptr ? scores : nullptr);
+  report_root_scores(*ctx.board, scores, options.all, same_value);
+  return play_choice(*ctx.board, choice);
+}
+
 }  // namespace
 
-int think_final(SearchContext& ctx, RootScores* all) {
-  int32_t scores[64];
-  const RootChoice choice = choose_parallel(
-      *ctx.board, ctx.value, int32_t{kNoScore},
-      [&ctx](Board& copy, int s) { return -final_search(ctx, copy, square_row(s), square_col(s)); },
-      all != nullptr ? scores : nullptr);
-  report_root_scores(*ctx.board, scores, all, same_value);
-  return play_choice(*ctx.board, choice);
+int think_final(SearchContext& ctx, const ThinkOptions& options) { return final_root(ctx, options); }
+int think_traditional(SearchContext& ctx, const ThinkOptions& options) {
+  return traditional_root(ctx, options);
 }
-
+int think_final(SearchContext& ctx, RootScores* all) { return final_root(ctx, ThinkOptions{all, nullptr}); }
 int think_traditional(SearchContext& ctx, RootScores* all) {
-  if (endgame_due(*ctx.board)) return think_final(ctx, all);
-  int32_t scores[64];
-  const RootChoice choice = choose_parallel(
-      *ctx.board, ctx.value, int32_t{kNoScore},
-      [&ctx](Board& copy, int s) {
-        return square_weights[s] - deep_search(ctx, copy, 0, square_row(s), square_col(s));
-      },
-      all != nullptr ? scores : nullptr);
-  report_root_scores(*ctx.board, scores, all, same_value);
-  return play_choice(*ctx.board, choice);
+  return traditional_root(ctx, ThinkOptions{all, nullptr});
 }
-
 int think_final(SearchContext& ctx) { return think_final(ctx, nullptr); }
 int think_traditional(SearchContext& ctx) { return think_traditional(ctx, nullptr); }
 int think_neuro(SearchContext& ctx) { return think_neuro(ctx, nullptr); }

@@ -30,6 +30,21 @@ struct RootScores {
   RootMove moves[64];
 };
 
+// What an engine call's searches did: the moves they played and the
+// positions the network evaluated (for benchmarks).
+struct SearchStats {
+  uint64_t nodes = 0;
+  uint64_t evaluations = 0;
+  uint64_t batches = 0;  // calls of the batched evaluation
+};
+
+// How an engine call runs: `all` as for the roots below (null: only the move
+// is wanted), and what its searches did added to *stats when given.
+struct ThinkOptions {
+  RootScores* all = nullptr;
+  SearchStats* stats = nullptr;
+};
+
 // Traditional engine: plays the best move on ctx.board (deep search up to
 // ply 48, exact endgame after). 1 when a move was played, else 0.
 int think_traditional(SearchContext& ctx);
@@ -37,12 +52,14 @@ int think_traditional(SearchContext& ctx);
 int think_neuro(SearchContext& ctx);
 // The exact endgame root used by both engines past ply 48.
 int think_final(SearchContext& ctx);
-
 // The same three roots, which also report the root scores when asked.
 //
 // The contract on `all`:
 // - null: only the move is wanted. The root may stop refining a move's score
-//   once that move provably cannot be chosen, and reports no scores.
+//   once that move provably cannot be chosen, and reports no scores: a move
+//   that provably scores below the best found before it (never one that may
+//   equal it) is left at a bound, so that the same move is played with the
+//   same score and the same tie draws.
 // - not null: every legal root move is scored exactly and listed in `all`
 //   (count 0 when there is none); the move played has the highest value.
 // Either way the move played has the best score of the position, equal best
@@ -50,6 +67,10 @@ int think_final(SearchContext& ctx);
 int think_traditional(SearchContext& ctx, RootScores* all);
 int think_neuro(SearchContext& ctx, RootScores* all);
 int think_final(SearchContext& ctx, RootScores* all);
+// The same with options.
+int think_traditional(SearchContext& ctx, const ThinkOptions& options);
+int think_neuro(SearchContext& ctx, const ThinkOptions& options);
+int think_final(SearchContext& ctx, const ThinkOptions& options);
 
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);

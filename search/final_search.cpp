@@ -1,6 +1,7 @@
 // The exact endgame search: every line is played to the end of the game and
 // scored by the final disc difference.
 #include <cstdio>
+#include <memory>
 
 #include "game/random.h"
 #include "search/bitboard.h"
@@ -27,39 +28,95 @@ int final_reference_replies(SearchContext& ctx, Board& b) {
   return best;
 }
 
-// ---- The fast search over square sets (see deep_search.cpp). ----
+// ---- The fast search: the same values over square sets, with pruning. ----
+//
+// A node is the position after a move, x to move: its value, seen from x, is
+// the greatest of minus the values of x's replies (a plain negamax, so
+// alpha-beta, fail-soft, applies as it stands).
 
-int final_fast(uint64_t me, uint64_t opp, int ply, int sq, uint64_t& nodes);
+// Positions with at least this many empty squares keep their bounds in the
+// table and try their replies in the order of the opponent's mobility.
+constexpr int kTableEmpties = 6;
 
-int final_fast_replies(uint64_t me, uint64_t opp, int ply, uint64_t moves, uint64_t& nodes) {
-  int best = kNoScore;
-  for (; moves != 0; moves &= moves - 1) {
-    const int v = -final_fast(me, opp, ply, lowest_square(moves), nodes);
+int final_node(SearchTables& t, uint64_t x, uint64_t y, int alpha, int beta);
+
+// The best of x's replies `moves` (not empty) within (alpha, beta), fail-soft.
+int final_replies(SearchTables& t, uint64_t x, uint64_t y, uint64_t moves, int alpha, int beta, int first,
+                  int& cut) {
+  int best = -kDeepInfinity;
+  const auto cuts = [&](int s) {
+    const uint64_t placed = flips_of(x, y, s) | uint64_t{1} << s;
+    ++t.nodes;
+    const int floor = best > alpha ? best : alpha;
+    const int v = -final_node(t, y & ~placed, x | placed, -beta, -floor);
     if (v > best) {
       best = v;
-    } else if (v == best) {
-      tie_draw();  // the value stays; the draw is consumed
+      cut = s;
     }
+    return best >= beta;
+  };
+  if (first >= 0 && (moves >> first & 1) != 0) {
+    if (cuts(first)) return best;
+    moves &= ~(uint64_t{1} << first);
   }
+  if (count_of(~(x | y)) < kTableEmpties) {
+    for (; moves != 0; moves &= moves - 1)
+      if (cuts(lowest_square(moves))) return best;
+    return best;
+  }
+  // Replies that leave the opponent the fewest moves first: they tend to be
+  // the best, and they cut the most.
+  int order[32];
+  int keys[32];
+  int n = 0;
+  for (; moves != 0; moves &= moves - 1) {
+    const int s = lowest_square(moves);
+    const uint64_t placed = flips_of(x, y, s) | uint64_t{1} << s;
+    const int key = count_of(legal_moves(y & ~placed, x | placed));
+    int k = n++;
+    for (; k > 0 && keys[k - 1] > key; --k) {
+      keys[k] = keys[k - 1];
+      order[k] = order[k - 1];
+    }
+    keys[k] = key;
+    order[k] = s;
+  }
+  for (int k = 0; k < n; ++k)
+    if (cuts(order[k])) return best;
   return best;
 }
 
-int final_fast(uint64_t me, uint64_t opp, int ply, int sq, uint64_t& nodes) {
-  const uint64_t flips = ply < kMaxPly ? flips_of(me, opp, sq) : 0;
-  if (flips == 0) {
-    refuse_final();
-    return 0;
+int final_node(SearchTables& t, uint64_t x, uint64_t y, int alpha, int beta) {
+  TableEntry* slot = nullptr;
+  int first = -1;
+  if (count_of(~(x | y)) >= kTableEmpties) {
+    slot = table_slot(t, x, y, kFinalKind);
+    if (slot != nullptr && slot->mover == x && slot->other == y && slot->kind == kFinalKind) {
+      if (slot->lower >= beta) return slot->lower;
+      if (slot->upper <= alpha) return slot->upper;
+      if (slot->lower == slot->upper) return slot->lower;
+      if (slot->lower > alpha) alpha = slot->lower;
+      if (slot->upper < beta) beta = slot->upper;
+      first = slot->best;
+    }
   }
-  ++nodes;
-  const uint64_t placed = flips | (uint64_t{1} << sq);
-  const uint64_t next_me = opp & ~placed;
-  const uint64_t next_opp = me | placed;
-  ++ply;
-  if (const uint64_t moves = legal_moves(next_me, next_opp); moves != 0)
-    return final_fast_replies(next_me, next_opp, ply, moves, nodes);
-  if (const uint64_t again = ply < kMaxPly ? legal_moves(next_opp, next_me) : 0; again != 0)
-    return -final_fast_replies(next_opp, next_me, ply, again, nodes);  // a forced pass
-  return count_of(next_me) - count_of(next_opp);
+  int cut = -1;
+  int value;
+  if (const uint64_t moves = legal_moves(x, y); moves != 0) {
+    value = final_replies(t, x, y, moves, alpha, beta, first, cut);
+  } else if (const uint64_t again = legal_moves(y, x); again != 0) {
+    value = -final_replies(t, y, x, again, -beta, -alpha, first, cut);  // a forced pass
+  } else {
+    return count_of(x) - count_of(y);  // the game is over
+  }
+  if (slot != nullptr) {
+    const bool same = slot->mover == x && slot->other == y && slot->kind == kFinalKind;
+    if (!same) *slot = TableEntry{x, y, -kDeepInfinity, kDeepInfinity, kFinalKind, -1};
+    if (value > alpha && slot->lower < value) slot->lower = value;
+    if (value < beta && slot->upper > value) slot->upper = value;
+    slot->best = static_cast<int8_t>(cut);
+  }
+  return value;
 }
 
 }  // namespace
@@ -84,17 +141,30 @@ int final_search_reference(SearchContext& ctx, Board& b, int row, int col) {
   return best;
 }
 
-int final_search_counted(const Board& b, int row, int col, uint64_t& nodes) {
+int final_search_window(SearchTables& tables, const Board& b, int row, int col, int alpha, int beta) {
   const int sq = playable_square(b, row, col);
   if (sq < 0) {
     refuse_final();
     return 0;
   }
+  if (ply_may_run_out(b, kMaxPly)) {
+    const auto copy = std::make_unique<Board>(b);
+    SearchContext ctx{copy.get(), nullptr, 0};
+    return final_search_reference(ctx, *copy, row, col);
+  }
   const int32_t* plane = current_plane(b);
-  return final_fast(stones_of(plane, b.side), stones_of(plane, 3 - b.side), b.ply, sq, nodes);
+  const uint64_t me = stones_of(plane, b.side), opp = stones_of(plane, 3 - b.side);
+  const uint64_t flips = flips_of(me, opp, sq);
+  if (flips == 0) {  // a stale mark: play() would turn nothing and refuse
+    refuse_final();
+    return 0;
+  }
+  const uint64_t placed = flips | uint64_t{1} << sq;
+  ++tables.nodes;
+  return final_node(tables, opp & ~placed, me | placed, alpha, beta);
 }
 
 int final_search(SearchContext& /*ctx*/, Board& b, int row, int col) {
-  uint64_t nodes = 0;
-  return final_search_counted(b, row, col, nodes);
+  const auto tables = make_search_tables();
+  return final_search_window(*tables, b, row, col, -kDeepInfinity, kDeepInfinity);
 }

@@ -36,29 +36,56 @@ inline bool root_move_at(const Board& b, int s) {
 // The parallel root: the squares are handed out one at a time to the worker
 // threads, each square scored on its own heap copy of `live`, which is only
 // read. `best` starts at `sentinel`; the best score and the chosen square are
-// updated together under one lock. `score_square` runs on several threads at
-// once. The tie draws are made on the thread that finished the square. When
-// `scores` is given, scores[i] receives the score of every legal square i.
+// updated together under one lock. Each thread first makes its own working
+// state with make_worker() (a search table, network scratch) and hands it to
+//   Score score_square(Worker& worker, Board& board, int square, Score best)
+// which runs on several threads at once; `best` is the best score when the
+// square was handed out (the sentinel while there is none), and a score
+// below it need only be a bound: it cannot be chosen and draws nothing. When
+// its squares are done, each thread hands its worker to
+// finish_worker(worker), one thread at a time. The tie draws are made on the
+// thread that finished the square. When `scores` is given, scores[i]
+// receives the score of every legal square i.
+template <typename Score, typename MakeWorker, typename ScoreSquare, typename FinishWorker>
+RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, const MakeWorker& make_worker,
+                                const ScoreSquare& score_square, const FinishWorker& finish_worker,
+                                Score* scores = nullptr) {
+  best = sentinel;
+  RootChoice choice;
+#pragma omp parallel
+  {
+    auto worker = make_worker();
+#pragma omp for schedule(dynamic, 1)
+    for (int i = 0; i < 64; ++i) {
+      if (!root_move_at(live, i)) continue;
+      const auto copy = std::make_unique<Board>(live);  // 24,440 bytes: never on the stack
+      Score best_now;
+#pragma omp critical(root_choice)
+      best_now = best;
+      const Score score = score_square(worker, *copy, i, best_now);
+      if (scores != nullptr) scores[i] = score;  // each square has one thread
+#pragma omp critical(root_choice)
+      {
+        if (root_takes(score, best)) {
+          best = score;
+          choice = RootChoice{square_row(i), square_col(i)};
+        }
+      }
+    }
+#pragma omp critical(root_workers)
+    finish_worker(worker);
+  }
+  return choice;
+}
+
+// The same without working state: Score score_square(Board& board, int square).
 template <typename Score, typename ScoreSquare>
 RootChoice choose_parallel(const Board& live, Score& best, Score sentinel, const ScoreSquare& score_square,
                            Score* scores = nullptr) {
-  best = sentinel;
-  RootChoice choice;
-#pragma omp parallel for schedule(dynamic, 1)
-  for (int i = 0; i < 64; ++i) {
-    if (!root_move_at(live, i)) continue;
-    const auto copy = std::make_unique<Board>(live);  // 24,440 bytes: never on the stack
-    const Score score = score_square(*copy, i);
-    if (scores != nullptr) scores[i] = score;  // each square has one thread
-#pragma omp critical(root_choice)
-    {
-      if (root_takes(score, best)) {
-        best = score;
-        choice = RootChoice{square_row(i), square_col(i)};
-      }
-    }
-  }
-  return choice;
+  return choose_parallel_with(
+      live, best, sentinel, [] { return 0; },
+      [&score_square](int& /*none*/, Board& board, int s, Score /*best*/) { return score_square(board, s); },
+      [](int&) {}, scores);
 }
 
 // The sequential root, for scoring functions that must run on one thread (the

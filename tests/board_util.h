@@ -16,8 +16,9 @@ inline std::unique_ptr<Board> fresh_board() {
 }
 
 // Sets the current plane from 64 characters, row 1 first: '.' empty, 'O'
-// colour 1, 'X' colour 2 (whitespace ignored), with `side` to move, and
-// recomputes the marks. The plane below (if any) is left as it was.
+// colour 1, 'X' colour 2 (whitespace ignored), with `side` to move recorded
+// on the plane, the disc counts and the marks recomputed. The plane below (if
+// any) is left as it was.
 inline void set_position(Board& b, const std::string& text, int side) {
   int32_t* p = b.planes[b.ply];
   for (int c = 0; c < kPlaneCells; ++c) p[c] = 0;
@@ -29,6 +30,13 @@ inline void set_position(Board& b, const std::string& text, int side) {
     ++s;
   }
   b.side = side;
+  record_set(p, kRecMover, side);
+  b.discs1 = b.discs2 = 0;
+  for (int q = 0; q < 64; ++q) {
+    const int stone = p[cell_index(square_row(q), square_col(q))] & kStoneMask;
+    b.discs1 += stone == 1;
+    b.discs2 += stone == 2;
+  }
   mark_legal(b);
 }
 

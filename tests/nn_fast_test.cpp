@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -64,6 +66,40 @@ TEST(NnFast, RowSumsMatchThePlainLoopForAnyWidth) {
   }
 }
 
+// Any number of positions (one and two alone, groups of three to six, uneven
+// groups) and any width (whole blocks of sums, and what is left over).
+TEST(NnFast, PanelSumsMatchThePlainLoop) {
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<float> u(-2.0f, 2.0f);
+  std::vector<float> t(kSlots * kSlots);
+  std::vector<std::vector<float>> x(13, std::vector<float>(64));
+  for (float& v : t) v = u(rng);
+  for (auto& row : x)
+    for (float& v : row) v = u(rng);
+  for (int count : {1, 2, 3, 5, 6, 7, 11, 13}) {
+    for (int n : {1, 9, 31, 40, 72, 480}) {
+      const int rows = 1 + n % 64;
+      for (Simd simd : simd_forms()) {
+        std::vector<std::vector<float>> got(count, std::vector<float>(n, 99.0f));
+        const float* in[13];
+        float* out[13];
+        for (int p = 0; p < count; ++p) {
+          in[p] = x[p].data();
+          out[p] = got[p].data();
+        }
+        panel_sums(t.data(), in, rows, out, n, count, simd);
+        for (int p = 0; p < count; ++p) {
+          for (int j = 0; j < n; ++j) {
+            float want = 0.0f;
+            for (int k = 0; k < rows; ++k) want = want + t[panel_index(k, j)] * x[p][k];
+            ASSERT_TRUE(same_bits(&got[p][j], &want, 4)) << count << ' ' << n << ' ' << p << ' ' << j;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(NnFast, UpdateRowMatchesThePlainLoopForAnyWidth) {
   std::mt19937 rng(2);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -87,16 +123,15 @@ TEST(NnFast, TransposedBlocks) {
   std::mt19937 rng(3);
   std::uniform_real_distribution<float> u(-1.0f, 1.0f);
   auto w = std::make_unique<float[][kSlots]>(kSlots);
-  auto t = std::make_unique<float[][kSlots]>(kSlots);
+  std::vector<float> t(kSlots * kSlots);
   for (int j = 0; j < kSlots; ++j)
     for (int k = 0; k < kSlots; ++k) w[j][k] = u(rng);
   for (Simd simd : simd_forms()) {
-    for (int j = 0; j < kSlots; ++j)
-      for (int k = 0; k < kSlots; ++k) t[j][k] = 0.0f;
-    transpose_weights(w.get(), t.get(), simd);
+    std::fill(t.begin(), t.end(), 0.0f);
+    transpose_weights(w.get(), t.data(), simd);
     int wrong = 0;
     for (int j = 0; j < kSlots; ++j)
-      for (int k = 0; k < kSlots; ++k) wrong += t[k][j] != w[j][k];
+      for (int k = 0; k < kSlots; ++k) wrong += t[panel_index(k, j)] != w[j][k];
     EXPECT_EQ(wrong, 0) << static_cast<int>(simd);
   }
 }
@@ -128,6 +163,41 @@ TEST(NnFast, ForwardMatchesTheReference) {
     }
   }
   EXPECT_GE(compared, 60);
+}
+
+// Positions in square sets encode as their planes do, and batches of any
+// size evaluate them as the plain loops evaluate the planes.
+TEST(NnFast, BatchedEvaluationMatchesTheReference) {
+  std::mt19937 rng(17);
+  auto net = zero_net();
+  const auto batch = make_net_batch();
+  int compared = 0;
+  for (int kind = 0; kind < 5; ++kind) {
+    parameter_set(*net, rng, kind);
+    for (int count : {1, 4, 13}) {
+      auto boards = random_positions(rng, count);
+      std::vector<NetPosition> positions;
+      std::vector<std::array<float, 64>> want(count);
+      for (int p = 0; p < count; ++p) {
+        const Board& b = *boards[p];
+        NetScratch ref{};
+        encode_position(scratch_of(ref), previous_plane(b), b.ply == 1);
+        positions.push_back(net_position(previous_plane(b), b.ply == 1));
+        float in[kSlots];
+        encode_net_position(positions.back(), in);
+        ASSERT_TRUE(same_bits(in, ref.act[0], sizeof in)) << "ply " << b.ply;
+        forward_reference(*net, ref.act);
+        fold_scores(ref.act[4], want[p].data());
+      }
+      std::vector<std::array<float, 64>> got(count);
+      net_evaluate_batch(*net, *batch, positions.data(), count, reinterpret_cast<float(*)[64]>(got.data()));
+      for (int p = 0; p < count; ++p) {
+        EXPECT_TRUE(same_floats(got[p].data(), want[p].data(), 64)) << kind << ' ' << count << ' ' << p;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_EQ(compared, 90);
 }
 
 // Each network evaluates with the transposed weights derived from its own

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/platform.h"
 #include "search/engine.h"
 
 namespace {
@@ -12,14 +11,16 @@ constexpr int kLineChars = 255;  // longest command line read whole
 
 enum LineRead { kLine, kInputEnd, kOverlong, kStopped };
 
+bool stopped(const ConsoleState& state) { return state.stop_signal != nullptr && state.stop_signal() != 0; }
+
 // Reads one line without its newline, and without a carriage return before
 // it. The line may hold any bytes, NUL included. A stop signal ends the wait.
-LineRead read_line(std::FILE* in, std::string& line) {
+LineRead read_line(const ConsoleState& state, std::FILE* in, std::string& line) {
   line.clear();
   for (;;) {
     const int c = std::getc(in);
     if (c == EOF) {
-      if (stop_signal() != 0) return kStopped;
+      if (stopped(state)) return kStopped;
       if (std::ferror(in) && errno == EINTR) {
         std::clearerr(in);  // another signal: wait on
         continue;
@@ -79,9 +80,9 @@ bool handle_line(const std::string& line, ConsoleState& state, Board& b) {
 
 }  // namespace
 
-ConsoleState make_console_state() {
+ConsoleState make_console_state(int (*stop_signal)()) {
   opponent_moves = 0;
-  return ConsoleState{0, 0, 0};
+  return ConsoleState{0, 0, 0, stop_signal};
 }
 
 std::string board_text(const Board& b) {
@@ -116,7 +117,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
   std::string line;
   for (;;) {
     std::fputs(board_text(b).c_str(), stderr);
-    if (stop_signal() != 0) return;  // a stop signal came while the computer thought
+    if (stopped(state)) return;  // a stop signal came while the computer thought
     if (check_end(b)) {
       state.result = b.discs1 - b.discs2;
       print_result_line(state.result, b.computer_colour, "I", "you");
@@ -133,7 +134,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
       continue;
     }
     std::fputs("you> ", stderr);
-    const LineRead got = read_line(in, line);
+    const LineRead got = read_line(state, in, line);
     if (got == kInputEnd || got == kStopped) {
       // The input has ended, or a stop signal came: no command can come any more.
       std::fputs("\ntavimor> exit game...\n", stderr);
@@ -153,7 +154,7 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   for (;;) {
     std::fputs(board_text(b).c_str(), stderr);
     // A stop signal ends the game after the last move, to be continued by the next run.
-    if (stop_signal() != 0) return 0;
+    if (stopped(state)) return 0;
     if (check_end(b)) break;
     if (b.side == b.computer_colour) {
       std::fputs("tavimor> neuro thinking...", stderr);

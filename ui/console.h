@@ -11,10 +11,13 @@ struct ConsoleState {
   int move_row;  // coordinates of the last move line typed
   int move_col;
   int result;  // discs1 - discs2 of the finished game
+  // The stop signal received so far (0: none), asked at every safe point;
+  // null where nothing stops the front end.
+  int (*stop_signal)();
 };
 
 // A fresh state; also clears the counter of the opponent's moves.
-ConsoleState make_console_state();
+ConsoleState make_console_state(int (*stop_signal)() = nullptr);
 
 // The board as the console shows it: rows a..h across, columns 1..8 down,
 // then the side to move and the counts.

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/platform.h"
 #include "ui/cube_font.h"
 #include "ui/window_logic.h"
 #include "ui/window_x11.h"
@@ -201,13 +200,10 @@ void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngineCalls)); }
 
 // Between two callbacks: a stop signal, or a window destroyed without a close
 // request, ends the run with a save, as a close does.
+int stop_signal() { return g_setup.stop_signal != nullptr ? g_setup.stop_signal() : 0; }
+
 void watch_run(int) {
-  if (const int sig = stop_signal(); sig != 0) {
-    say_stopped(sig);
-    g_setup.save();
-    std::fflush(nullptr);
-    end_by_signal(sig);
-  }
+  if (const int sig = stop_signal(); sig != 0) g_setup.stop(sig);
   if (window_is_gone()) {
     std::fputs("note: the window is gone.\n", stderr);
     g_setup.save();

@@ -6,9 +6,11 @@
 
 // What the window plays on and how it keeps the game when it closes.
 struct WindowSetup {
-  SearchContext* ctx;  // the game (ctx->board) and the engines' context
-  const char* title;   // the window's title
-  bool (*save)();      // keeps the game and the network; reports its own errors
+  SearchContext* ctx;     // the game (ctx->board) and the engines' context
+  const char* title;      // the window's title
+  bool (*save)();         // keeps the game and the network; reports its own errors
+  int (*stop_signal)();   // the stop signal received so far (0: none); may be null
+  void (*stop)(int sig);  // ends the run stopped by sig, with a save; does not return
 };
 
 // Opens the window on setup's game and runs the window library's event loop;

@@ -1,0 +1,44 @@
+// The transposition table of the fast deep and endgame searches. Their
+// values depend only on the position (the stones of the side to move and of
+// the other side) and, for the deep search, on the depth at which it is
+// reached; a bound found once therefore holds wherever the position recurs,
+// in any root move's tree and in any later search.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+struct TableEntry {
+  uint64_t mover;  // stones of the side to move; 0 in an empty entry
+  uint64_t other;  // stones of the other side
+  int32_t lower;   // the value is at least this
+  int32_t upper;   // and at most this
+  int8_t kind;     // the depth for the deep search, kFinalKind for the endgame
+  int8_t best;     // the reply that was best or cut off, -1 when none
+};
+
+inline constexpr int8_t kFinalKind = 100;
+
+// The table and the node counter of one thread: each thread of a root loop
+// searches with its own. The 4096 entries (128 KB) are made once the thread
+// has played kTableAfter moves: small searches go without.
+struct SearchTables {
+  static constexpr int kBits = 12;
+  static constexpr uint64_t kTableAfter = 1024;
+  std::unique_ptr<TableEntry[]> entries;
+  uint64_t nodes = 0;  // moves played by the fast searches that used the table
+};
+
+inline std::unique_ptr<SearchTables> make_search_tables() { return std::make_unique<SearchTables>(); }
+
+// The entry that (mover, other, kind) would occupy; null while there is no table.
+inline TableEntry* table_slot(SearchTables& t, uint64_t mover, uint64_t other, int kind) {
+  if (t.entries == nullptr) {
+    if (t.nodes < SearchTables::kTableAfter) return nullptr;
+    t.entries = std::make_unique<TableEntry[]>(std::size_t{1} << SearchTables::kBits);  // all empty
+  }
+  uint64_t h = mover * 0x9e3779b97f4a7c15ull ^ (other + static_cast<uint64_t>(kind)) * 0xc2b2ae3d27d4eb4full;
+  h ^= h >> 29;
+  return &t.entries[h >> (64 - SearchTables::kBits)];
+}
