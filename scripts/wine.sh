@@ -16,4 +16,6 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
 fi
 "$wine_bin/wineserver" --persistent || true  # one may be running already
 trap '"$wine_bin/wineserver" --kill || true' EXIT
+trap 'exit 130' INT  # the server goes with a stopped run too
+trap 'exit 143' TERM
 "$@"
