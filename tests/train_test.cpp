@@ -180,4 +180,27 @@ TEST_F(Train, RefusesToStartOnABadFile) {
   EXPECT_EQ(read_file(dir_ / "train.csv"), "name,value\n");
 }
 
+// Without -program the runner plays with the program beside it, started
+// through the system's command interpreter from a folder whose name has a
+// space, with more than one quoted word on the line (under Wine: the Windows
+// builds of both, where no gnuplot can draw).
+TEST_F(Train, PlaysWithTheProgramBesideItself) {
+  std::vector<std::string> command = tavimor_command();
+  const fs::path program = command.back();
+  const bool windows = testing_windows_program();
+  const fs::path folder = dir_ / "two words";
+  fs::create_directory(folder);
+  fs::copy_file(program, folder / program.filename());
+  command.back() = (folder / (windows ? "tavimor-train.exe" : "tavimor-train")).string();
+  fs::copy_file(windows ? program.parent_path() / "tavimor-train.exe" : fs::path(TAVIMOR_TRAIN_EXE),
+                command.back());
+  const auto r = run_command(command, dir_, {"1", "-cuda", "0"});
+  EXPECT_EQ(r.status, windows ? 1 : 0) << r.err;
+  EXPECT_EQ(windows, r.err.find("error: gnuplot could not draw") != std::string::npos) << r.err;
+  const auto rows = record();
+  ASSERT_EQ(rows.size(), 1u) << r.err;
+  EXPECT_EQ(rows[0].neuro_discs - rows[0].trady_discs, rows[0].result);
+  EXPECT_GT(rows[0].neuro_discs + rows[0].trady_discs, 52);
+}
+
 }  // namespace
