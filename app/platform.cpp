@@ -298,11 +298,17 @@ LockResult lock_exclusively(const char* path) {
 long process_number() { return static_cast<long>(GetCurrentProcessId()); }
 
 void install_stop_signals() {
-  static const bool fed = feed_standard_input();  // once; without it a stop waits for the next line
-  (void)fed;
   // Ctrl-C stays ignored when the process was started so (start /b); the
   // other events still come.
   SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+void stop_ends_input() {
+  // Once; without it a stop waits for the next line. Only runs that read
+  // standard input start the thread: one still reading when a run ends at
+  // once (a bad option) would be cut off in the middle of a system call.
+  static const bool fed = feed_standard_input();
+  (void)fed;
 }
 
 const char* signal_name(int sig) {
@@ -471,6 +477,8 @@ void install_stop_signals() {
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
 }
+
+void stop_ends_input() {}  // the stop signals interrupt a waiting read
 
 const char* signal_name(int sig) {
   switch (sig) {

@@ -50,6 +50,12 @@ long process_number();
 // then no longer ends the process: the write fails instead.
 void install_stop_signals();
 
+// Lets a stop end a read of standard input that waits (at the prompt); the
+// front ends that read standard input call it once before they do. On POSIX
+// the signal interrupts the read; on Windows standard input then comes
+// through a pipe of the process's own, which a thread fills and a stop closes.
+void stop_ends_input();
+
 // The signal that asked the run to stop, or 0.
 int stop_signal();
 

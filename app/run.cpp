@@ -49,6 +49,7 @@ void run_front_end(const Options& opts, int argc, const char* const* argv) {
       break;
     }
     case kModeText: {
+      stop_ends_input();
       ConsoleState state = make_console_state(stop_signal);
       run_text(state, g_ctx, stdin);
       break;

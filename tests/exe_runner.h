@@ -47,9 +47,16 @@ inline bool testing_windows_program() { return tavimor_command().back().ends_wit
 inline int stopped_status(int sig) { return testing_windows_program() ? 0x3A : 128 + sig; }
 
 // Text from a Windows program with its line ends as POSIX writes them: a
-// carriage return before a newline goes.
+// carriage return before a newline goes. So do the lines of Wine's own that
+// a process ending while one of its threads talks to the Wine server may get
+// ("wine client error:..."), which no Windows program writes.
 inline std::string program_text(std::string text) {
   if (!testing_windows_program()) return text;
+  const std::string wine_noise = "wine client error:";
+  for (std::size_t at; (at = text.find(wine_noise)) != std::string::npos;) {
+    const std::size_t end = text.find('\n', at);
+    text.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+  }
   std::string plain;
   for (std::size_t i = 0; i < text.size(); ++i)
     if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') plain.push_back(text[i]);
