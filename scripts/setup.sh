@@ -12,7 +12,6 @@ packages=(
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
   gnuplot-nox
-  python3
   # The Windows build (scripts/windows_deps.sh, the windows preset) and its
   # tests under Wine.
   g++-mingw-w64-x86-64-posix dpkg-dev wine64
