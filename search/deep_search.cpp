@@ -112,15 +112,7 @@ int deep_node(SearchTables& t, uint64_t x, uint64_t y, int depth, int alpha, int
   int first = -1;
   if (depth < kDeepLimit) {
     slot = table_slot(t, x, y, depth);
-    if (slot != nullptr && slot->mover == x && slot->other == y && slot->kind == depth) {
-      if (slot->lower >= beta) return slot->lower;
-      if (slot->upper <= alpha) return slot->upper;
-      if (slot->lower == slot->upper) return slot->lower;
-      // Known bounds narrow the window: a result at a narrowed edge is then exact.
-      if (slot->lower > alpha) alpha = slot->lower;
-      if (slot->upper < beta) beta = slot->upper;
-      first = slot->best;
-    }
+    if (int known; table_probe(slot, x, y, depth, alpha, beta, first, known)) return known;
   }
   const int a = unscale_at_most(alpha), b = unscale_at_least(beta);
   int cut = -1;
@@ -135,13 +127,7 @@ int deep_node(SearchTables& t, uint64_t x, uint64_t y, int depth, int alpha, int
     best = count_of(x) > count_of(y) ? kEndBonus : -kEndBonus;
   }
   const int value = scale_ply(best);
-  if (slot != nullptr) {
-    const bool same = slot->mover == x && slot->other == y && slot->kind == depth;
-    if (!same) *slot = TableEntry{x, y, -kDeepInfinity, kDeepInfinity, static_cast<int8_t>(depth), -1};
-    if (value > alpha && slot->lower < value) slot->lower = value;
-    if (value < beta && slot->upper > value) slot->upper = value;
-    slot->best = static_cast<int8_t>(cut);
-  }
+  table_store(slot, x, y, depth, alpha, beta, value, cut);
   return value;
 }
 

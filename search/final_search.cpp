@@ -91,14 +91,7 @@ int final_node(SearchTables& t, uint64_t x, uint64_t y, int alpha, int beta) {
   int first = -1;
   if (count_of(~(x | y)) >= kTableEmpties) {
     slot = table_slot(t, x, y, kFinalKind);
-    if (slot != nullptr && slot->mover == x && slot->other == y && slot->kind == kFinalKind) {
-      if (slot->lower >= beta) return slot->lower;
-      if (slot->upper <= alpha) return slot->upper;
-      if (slot->lower == slot->upper) return slot->lower;
-      if (slot->lower > alpha) alpha = slot->lower;
-      if (slot->upper < beta) beta = slot->upper;
-      first = slot->best;
-    }
+    if (int known; table_probe(slot, x, y, kFinalKind, alpha, beta, first, known)) return known;
   }
   int cut = -1;
   int value;
@@ -109,13 +102,7 @@ int final_node(SearchTables& t, uint64_t x, uint64_t y, int alpha, int beta) {
   } else {
     return count_of(x) - count_of(y);  // the game is over
   }
-  if (slot != nullptr) {
-    const bool same = slot->mover == x && slot->other == y && slot->kind == kFinalKind;
-    if (!same) *slot = TableEntry{x, y, -kDeepInfinity, kDeepInfinity, kFinalKind, -1};
-    if (value > alpha && slot->lower < value) slot->lower = value;
-    if (value < beta && slot->upper > value) slot->upper = value;
-    slot->best = static_cast<int8_t>(cut);
-  }
+  table_store(slot, x, y, kFinalKind, alpha, beta, value, cut);
   return value;
 }
 

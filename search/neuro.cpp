@@ -187,10 +187,6 @@ NetPosition net_view(const Node& n) {
 // weights stream past once either way).
 constexpr int kFirstBatch = 2;
 
-}  // namespace
-
-namespace {
-
 float neuro_node(NeuroWorker& w, const Node& n, int depth, const float* c, const float* own, float alpha,
                  float beta);
 

@@ -41,10 +41,6 @@ constexpr int floor_div65(int64_t n) { return static_cast<int>(n >= 0 ? n / 65 :
 constexpr int unscale_at_most(int a) { return floor_div65(64 * static_cast<int64_t>(a) + 63); }
 constexpr int unscale_at_least(int b) { return -floor_div65(-64 * static_cast<int64_t>(b)); }
 
-// Beyond every value of the deep and the endgame search (they stay within a
-// few thousand): the open edges of a window.
-inline constexpr int kDeepInfinity = 1 << 20;
-
 // True when the game has reached the exact endgame (ply > 48), where both
 // engines use think_final.
 inline bool endgame_due(const Board& b) { return b.ply > kEndgamePly; }
