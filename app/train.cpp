@@ -156,9 +156,10 @@ DataState inspect_data_file(const char* path, Board& board, NeuralNet& net) {
   const DataFault fault = read_data_from(path, board, net);
   if (fault != DataFault::none) {
     state.fault = std::string(data_fault_text(fault)) + " '" + kDataFileName + "'";
+    // The loader refuses such a file without saying which parameter it was.
+    if (fault == DataFault::non_finite) state.fault += ": " + params_fault(net);
     return state;
   }
-  state.fault = params_fault(net);
   state.computer_colour = board.computer_colour;
   state.ply = board.ply;
   return state;

@@ -3,6 +3,7 @@
 #include "ptx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <climits>
@@ -578,27 +579,10 @@ struct Parser {
 
 // ---------------------------------------------------------------- arithmetic
 
-inline float f32_of(uint64_t v) {
-  const uint32_t u = static_cast<uint32_t>(v);
-  float f;
-  std::memcpy(&f, &u, 4);
-  return f;
-}
-inline uint64_t bits_of(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  return u;
-}
-inline double f64_of(uint64_t v) {
-  double d;
-  std::memcpy(&d, &v, 8);
-  return d;
-}
-inline uint64_t bits_of(double d) {
-  uint64_t u;
-  std::memcpy(&u, &d, 8);
-  return u;
-}
+inline float f32_of(uint64_t v) { return std::bit_cast<float>(static_cast<uint32_t>(v)); }
+inline uint64_t bits_of(float f) { return std::bit_cast<uint32_t>(f); }
+inline double f64_of(uint64_t v) { return std::bit_cast<double>(v); }
+inline uint64_t bits_of(double d) { return std::bit_cast<uint64_t>(d); }
 inline int32_t s32(uint64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 inline uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
 
