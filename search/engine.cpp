@@ -34,7 +34,9 @@ int proof_beta(int w, int best, const ThinkOptions& options) {
   return options.all != nullptr || best == kNoScore ? kDeepInfinity : w - best + 1;
 }
 
-int final_root(SearchContext& ctx, const ThinkOptions& options) {
+}  // namespace
+
+int think_final(SearchContext& ctx, const ThinkOptions& options) {
   int32_t scores[64];
   const RootChoice choice = choose_parallel_with(
       *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
@@ -47,8 +49,8 @@ int final_root(SearchContext& ctx, const ThinkOptions& options) {
   return play_choice(*ctx.board, choice);
 }
 
-int traditional_root(SearchContext& ctx, const ThinkOptions& options) {
-  if (endgame_due(*ctx.board)) return final_root(ctx, options);
+int think_traditional(SearchContext& ctx, const ThinkOptions& options) {
+  if (endgame_due(*ctx.board)) return think_final(ctx, options);
   int32_t scores[64];
   const RootChoice choice = choose_parallel_with(
       *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
@@ -62,26 +64,12 @@ int traditional_root(SearchContext& ctx, const ThinkOptions& options) {
   return play_choice(*ctx.board, choice);
 }
 
-}  // namespace
-
-int think_final(SearchContext& ctx, const ThinkOptions& options) { return final_root(ctx, options); }
-int think_traditional(SearchContext& ctx, const ThinkOptions& options) {
-  return traditional_root(ctx, options);
-}
-int think_final(SearchContext& ctx, RootScores* all) { return final_root(ctx, ThinkOptions{all, nullptr}); }
-int think_traditional(SearchContext& ctx, RootScores* all) {
-  return traditional_root(ctx, ThinkOptions{all, nullptr});
-}
-int think_final(SearchContext& ctx) { return think_final(ctx, nullptr); }
-int think_traditional(SearchContext& ctx) { return think_traditional(ctx, nullptr); }
-int think_neuro(SearchContext& ctx) { return think_neuro(ctx, nullptr); }
-
 const EngineCalls kEngineCalls = {think_neuro, think_traditional, learn_last_move};
 
 ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all, const EngineCalls& calls) {
   if (all != nullptr) all->count = 0;
   const int played =
-      engine == EngineKind::neuro ? calls.think_neuro(ctx, all) : calls.think_traditional(ctx, all);
+      engine == EngineKind::neuro ? calls.think_neuro(ctx, {all}) : calls.think_traditional(ctx, {all});
   ComputerMove m{played != 0 ? 1 : 0, 0, 0, ctx.value};
   if (m.played != 0) {
     // The plane the move was played from records it.

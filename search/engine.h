@@ -47,14 +47,12 @@ struct ThinkOptions {
 
 // Traditional engine: plays the best move on ctx.board (deep search up to
 // ply 48, exact endgame after). 1 when a move was played, else 0.
-int think_traditional(SearchContext& ctx);
+int think_traditional(SearchContext& ctx, const ThinkOptions& options = {});
 // Neural engine: the same, scored by the network up to ply 48.
-int think_neuro(SearchContext& ctx);
+int think_neuro(SearchContext& ctx, const ThinkOptions& options = {});
 // The exact endgame root used by both engines past ply 48.
-int think_final(SearchContext& ctx);
-// The same three roots, which also report the root scores when asked.
-//
-// The contract on `all`:
+int think_final(SearchContext& ctx, const ThinkOptions& options = {});
+// The contract on options.all:
 // - null: only the move is wanted. The root may stop refining a move's score
 //   once that move provably cannot be chosen, and reports no scores: a move
 //   that provably scores below the best found before it (never one that may
@@ -64,13 +62,6 @@ int think_final(SearchContext& ctx);
 //   (count 0 when there is none); the move played has the highest value.
 // Either way the move played has the best score of the position, equal best
 // scores are drawn for at random, and ctx.value holds its score afterwards.
-int think_traditional(SearchContext& ctx, RootScores* all);
-int think_neuro(SearchContext& ctx, RootScores* all);
-int think_final(SearchContext& ctx, RootScores* all);
-// The same with options.
-int think_traditional(SearchContext& ctx, const ThinkOptions& options);
-int think_neuro(SearchContext& ctx, const ThinkOptions& options);
-int think_final(SearchContext& ctx, const ThinkOptions& options);
 
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);
@@ -80,8 +71,8 @@ extern int opponent_moves;
 
 // The engine calls of a computer move (tests put stand-ins here).
 struct EngineCalls {
-  int (*think_neuro)(SearchContext&, RootScores*);
-  int (*think_traditional)(SearchContext&, RootScores*);
+  int (*think_neuro)(SearchContext&, const ThinkOptions&);
+  int (*think_traditional)(SearchContext&, const ThinkOptions&);
   void (*learn_last_move)(SearchContext&);
 };
 // The program's engines.

@@ -340,9 +340,7 @@ void learn_last_move(SearchContext& ctx) {
   net_learn(*ctx.net, previous_plane(*ctx.board), ctx.board->ply == 1);
 }
 
-namespace {
-
-int neuro_root(SearchContext& ctx, const ThinkOptions& options) {
+int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
   Board& live = *ctx.board;
   if (endgame_due(live)) return think_final(ctx, options);
   SearchStats* const stats = options.stats;
@@ -412,8 +410,3 @@ int neuro_root(SearchContext& ctx, const ThinkOptions& options) {
   report_root_scores(live, scores, all, neuro_root_value);
   return play_choice(live, choice);
 }
-
-}  // namespace
-
-int think_neuro(SearchContext& ctx, RootScores* all) { return neuro_root(ctx, ThinkOptions{all, nullptr}); }
-int think_neuro(SearchContext& ctx, const ThinkOptions& options) { return neuro_root(ctx, options); }

@@ -121,7 +121,7 @@ TEST(Root, TieGoesToTheLaterSquareOneTimeInThree) {
   WorkerThreads one(1);
   struct Engine {
     int ply;
-    int (*think)(SearchContext&);
+    int (*think)(SearchContext&, const ThinkOptions&);
     int score;  // by hand: deep -3 - ((-((-3 + 153) * 65 >> 6)) * 65 >> 6) = 152; endgame 5
   } engines[] = {{20, think_traditional, 152}, {52, think_final, 5}};
   for (const Engine& e : engines) {
@@ -133,7 +133,7 @@ TEST(Root, TieGoesToTheLaterSquareOneTimeInThree) {
     int later = 0;
     for (int k = 0; k < n; ++k) {
       *b = *start;
-      ASSERT_EQ(e.think(ctx), 1);
+      ASSERT_EQ(e.think(ctx, {}), 1);
       ASSERT_EQ(ctx.value, e.score);
       ASSERT_TRUE(b->cursor_row == 1 || b->cursor_row == 3);
       later += b->cursor_row == 3;  // (3,1) is square 16, after (1,3), square 2

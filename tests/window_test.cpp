@@ -177,8 +177,10 @@ bool play_first(Board& b) {
   return false;
 }
 
-int fake_neuro(SearchContext& ctx, RootScores*) { return first_square(ctx, "neuro", -97); }
-int fake_traditional(SearchContext& ctx, RootScores*) { return first_square(ctx, "traditional", 143); }
+int fake_neuro(SearchContext& ctx, const ThinkOptions&) { return first_square(ctx, "neuro", -97); }
+int fake_traditional(SearchContext& ctx, const ThinkOptions&) {
+  return first_square(ctx, "traditional", 143);
+}
 void fake_learn(SearchContext&) { g_calls.push_back("learn"); }
 const EngineCalls kFakes = {fake_neuro, fake_traditional, fake_learn};
 
