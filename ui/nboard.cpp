@@ -4,12 +4,15 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "search/neuro.h"
 #include "search/search.h"
 
 namespace {
 
-constexpr int kTraditionalPlies = 7;           // the root move and six plies below it
-constexpr int kNeuroPlies = 5;                 // the root move and four plies below it
+// The plies the mid-game searches look at, the root move included: one for
+// each depth from 0 to the limit, and the replies scored at the limit.
+constexpr int kTraditionalPlies = kDeepLimit + 2;
+constexpr int kNeuroPlies = kNeuroDepth + 2;
 constexpr std::size_t kLongestLine = 1 << 16;  // a game record is a few hundred bytes
 
 void send(const NboardSession& s, const std::string& line) {
