@@ -735,11 +735,11 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
     if (ended) after += kPollMs;
   }
   if (child > 0 && group_alive(child)) kill(-child, SIGKILL);
-  if (keep[1] >= 0) {
+  if (keeper > 0) {
     const ssize_t told = write(keep[1], &kGameOver, 1);
     (void)told;
-    close(keep[1]);
   }
+  if (keep[1] >= 0) close(keep[1]);
   if (keeper > 0) waitpid(keeper, nullptr, 0);
   sigaction(SIGCHLD, &old_chld, nullptr);
   sigprocmask(SIG_SETMASK, &mask, nullptr);

@@ -352,5 +352,7 @@ int main(int argc, char** argv) {
   // A stop is passed on to the game's run, which saves; this run then ends
   // as the signal ends a process.
   install_stop_signals();
-  return train(args);
+  const int status = train(args);
+  if (stop_signal() != 0) end_stopped(stop_signal(), 0);  // during the picture, say
+  return status;
 }
