@@ -662,10 +662,12 @@ void set_handler(int sig, void (*handler)(int), struct sigaction* old = nullptr)
 }
 
 // The program itself, after the fork: its own group, the signal mask and
-// SIGPIPE as a program expects them, its streams, then the program.
+// SIGPIPE as a program expects them, its streams, then the program. Outside
+// the terminal's foreground group it may still write to the terminal.
 [[noreturn]] void start_child(char* const* argv, const sigset_t& mask, std::FILE* out, std::FILE* err) {
   setpgid(0, 0);
   set_handler(SIGPIPE, SIG_DFL);
+  set_handler(SIGTTOU, SIG_IGN);
   sigprocmask(SIG_SETMASK, &mask, nullptr);
   const int null_fd = open("/dev/null", O_RDONLY);
   if (null_fd > STDIN_FILENO) {
