@@ -286,11 +286,14 @@ LockResult lock_exclusively(const char* path, PathKind& kind) {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, flags, nullptr);
   const DWORD attributes = GetFileAttributesA(path);  // of a link itself
-  kind = attributes == INVALID_FILE_ATTRIBUTES              ? PathKind::missing
-         : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? PathKind::link
-         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0     ? PathKind::folder
-         : (attributes & FILE_ATTRIBUTE_DEVICE) != 0        ? PathKind::device
-                                                            : PathKind::file;
+  const PathKind special =
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? reparse_kind(path) : PathKind::file;
+  kind = attributes == INVALID_FILE_ATTRIBUTES ? PathKind::missing
+         : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+             ? (special == PathKind::file ? PathKind::link : special)
+         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::folder
+         : (attributes & FILE_ATTRIBUTE_DEVICE) != 0    ? PathKind::device
+                                                        : PathKind::file;
   if (h == INVALID_HANDLE_VALUE && kind == PathKind::file && GetLastError() == ERROR_ACCESS_DENIED)
     h = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);  // a read-only file
   if (h == INVALID_HANDLE_VALUE) {
@@ -508,20 +511,26 @@ LockResult lock_folder_of(const char* path) {
 
 constexpr int kLockAttempts = 100;  // a lock file replaced between the open and the lock: try again
 
+// What is at path when it is there and no regular file; PathKind::file otherwise.
+PathKind odd_kind(const char* path) {
+  struct stat st;
+  if (lstat(path, &st) != 0 || S_ISREG(st.st_mode)) return PathKind::file;
+  return S_ISLNK(st.st_mode) ? PathKind::link : kind_of(st.st_mode);
+}
+
 LockResult lock_file(const char* path, PathKind& kind) {
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    // Something else is never opened: a device might act.
+    if ((kind = odd_kind(path)) != PathKind::file) return LockResult::not_a_file;
     int fd = open_file(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
     if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
       // A lock needs no write access: a lock file that is there is locked read-only.
       fd = open_file(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
       if (fd < 0 && errno == ENOENT) return LockResult::read_only;
     }
+    if (fd < 0)
+      return (kind = odd_kind(path)) != PathKind::file ? LockResult::not_a_file : LockResult::failed;
     struct stat st;
-    if (fd < 0) {
-      if (lstat(path, &st) != 0) return LockResult::failed;
-      kind = S_ISLNK(st.st_mode) ? PathKind::link : kind_of(st.st_mode);
-      return kind == PathKind::file ? LockResult::failed : LockResult::not_a_file;
-    }
     if (fstat(fd, &st) != 0 || (kind = kind_of(st.st_mode)) != PathKind::file) {
       close(fd);
       return kind == PathKind::file ? LockResult::failed : LockResult::not_a_file;
@@ -543,7 +552,7 @@ LockResult lock_file(const char* path, PathKind& kind) {
 LockResult lock_exclusively(const char* path, PathKind& kind) {
   kind = PathKind::unknown;
   const LockResult r = lock_file(path, kind);
-  return r == LockResult::taken ? lock_folder_of(path) : r;
+  return r == LockResult::taken ? lock_folder_of(path) : r;  // busy: the process ends anyway
 }
 
 void open_closed_standard_streams() {
