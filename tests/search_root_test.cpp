@@ -142,6 +142,25 @@ TEST(Root, TieGoesToTheLaterSquareOneTimeInThree) {
   }
 }
 
+// The scores of a hint draw nothing: the two moves of kMirror tie, yet the
+// generator of the tie draws stays where it was, and so do the board and the
+// context's value.
+TEST(Root, RankingMovesDrawsNoTie) {
+  WorkerThreads one(1);
+  auto b = position_at(20, kMirror, 1);
+  const auto before = std::make_unique<Board>(*b);
+  SearchContext ctx = context_for(*b);
+  ctx.value = 42;
+  rand15_seed(20240611u);
+  const RootScores ranked = rank_root_moves(ctx, EngineKind::traditional);
+  ASSERT_EQ(ranked.count, 2);
+  EXPECT_EQ(ranked.moves[0].value, 152);
+  EXPECT_EQ(ranked.moves[1].value, 152);
+  EXPECT_EQ(rand15_state(), 20240611u);
+  EXPECT_EQ(ctx.value, 42);
+  EXPECT_TRUE(same_record(*b, *before));
+}
+
 // The sequential root (for a scorer that must stay on one thread) chooses as
 // the parallel one does, with any score type.
 TEST(Root, SequentialRootMatchesTheEngine) {
