@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <filesystem>
 
 #include "data_util.h"
 #include "exe_runner.h"
+#include "search/engine.h"
+#include "ui/game_record.h"
 
 namespace fs = std::filesystem;
 
@@ -81,8 +84,10 @@ TEST_F(Console, ScriptedTextGame) {
   const auto r = run_tavimor(dir_, {"-mode", "text"}, script);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string& e = r.err;
-  EXPECT_NE(e.find("you> [a-h][1-8] : put your stone here.\nnew\t: new game.\nquit|exit  : exit.\n"),
-            std::string::npos);
+  EXPECT_NE(
+      e.find("you> [a-h][1-8] : put your stone here.\nnew\t: new game.\nhint\t: your moves, scored by the "
+             "engine.\nquit|exit  : exit.\n"),
+      std::string::npos);
   EXPECT_EQ(count_of(e, "tavimor> you can't put here...\n"), 1);
   EXPECT_NE(e.find("error: unknown D3. see help.\n"), std::string::npos);
   EXPECT_NE(e.find("error: unknown i1. see help.\n"), std::string::npos);
@@ -223,6 +228,43 @@ TEST_F(Console, LearningOnlyWithTheNeuralEngine) {
   r = run_tavimor(dir_, {"-mode", "text", "-nnc", "-think", "traditional"}, move + "\nquit\n");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(lines_of(r.out), 1) << "the header alone";
+}
+
+// "hint" lists the human's legal moves, best first, each with the score the
+// engine's root gives it, and changes nothing: the transcript gains only the
+// list, the board and the prompt again, and the saved file (the game and the
+// network that learned from the human's move) is the same byte for byte. The
+// network is random, so that the computer's reply has no tie to draw for.
+TEST_F(Console, HintListsTheRootScoresAndChangesNothing) {
+  auto b = fresh_board();
+  ASSERT_EQ(play_first_moves(*b, 16), 16);
+  b->computer_colour = 3 - b->side;
+  b->engine = 1;
+  auto net = zero_net();
+  std::mt19937 rng(5);
+  random_params(*net, rng, 0.7f, 0.07f);
+  auto work = std::make_unique<Board>(*b);
+  SearchContext ctx{work.get(), net.get(), 0};
+  RootScores all;
+  engine_move(ctx, EngineKind::neuro, &all);
+  ASSERT_EQ(all.count, std::popcount(legal_set(*b)));
+  std::stable_sort(all.moves, all.moves + all.count, [](auto& x, auto& y) { return x.value > y.value; });
+  std::string hint;
+  for (int i = 0; i < all.count; ++i)
+    hint += "tavimor> " + square_name(all.moves[i].row, all.moves[i].col, false) + " " +
+            std::to_string(all.moves[i].value) + "\n";
+  const std::string move = square_name(all.moves[0].row, all.moves[0].col, false) + "\n";
+  std::string err[2], file[2];
+  for (int with = 0; with < 2; ++with) {
+    ASSERT_TRUE(write_data_file(dir_, *b, *net));
+    const auto r = run_tavimor(dir_, {"-mode", "text"}, (with ? "hint\n" : "") + move + "quit\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    err[with] = r.err;
+    file[with] = read_file(dir_ / "tavimor.dat");
+  }
+  err[0].insert(err[0].find("you> ") + 5, hint + board_text(*b) + "you> ");
+  EXPECT_EQ(err[1], err[0]);
+  EXPECT_TRUE(file[1] == file[0]);
 }
 
 // Two demo runs from prepared late positions: the neural engine plays each
