@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <filesystem>
+#include <span>
 
 #include "data_util.h"
 #include "exe_runner.h"
@@ -230,16 +231,14 @@ TEST_F(Console, LearningOnlyWithTheNeuralEngine) {
   EXPECT_EQ(lines_of(r.out), 1) << "the header alone";
 }
 
-// "hint" lists the human's legal moves, best first, each with the score the
-// engine's root gives it, and changes nothing: the transcript gains only the
-// list, the board and the prompt again, and the saved file (the game and the
-// network that learned from the human's move) is the same byte for byte. The
-// network is random, so that the computer's reply has no tie to draw for.
+// "hint" lists the human's legal moves, best first, with the engine's root
+// scores, and changes nothing: the transcript gains only the list, the board
+// and the prompt, and the saved file (with the network that learned from the
+// human's move) stays byte for byte. The random network leaves no tie to draw.
 TEST_F(Console, HintListsTheRootScoresAndChangesNothing) {
   auto b = fresh_board();
   ASSERT_EQ(play_first_moves(*b, 16), 16);
   b->computer_colour = 3 - b->side;
-  b->engine = 1;
   auto net = zero_net();
   std::mt19937 rng(5);
   random_params(*net, rng, 0.7f, 0.07f);
@@ -249,21 +248,16 @@ TEST_F(Console, HintListsTheRootScoresAndChangesNothing) {
   engine_move(ctx, EngineKind::neuro, &all);
   ASSERT_EQ(all.count, std::popcount(legal_set(*b)));
   std::stable_sort(all.moves, all.moves + all.count, [](auto& x, auto& y) { return x.value > y.value; });
-  std::string hint;
-  for (int i = 0; i < all.count; ++i)
-    hint += "tavimor> " + square_name(all.moves[i].row, all.moves[i].col, false) + " " +
-            std::to_string(all.moves[i].value) + "\n";
-  const std::string move = square_name(all.moves[0].row, all.moves[0].col, false) + "\n";
-  std::string err[2], file[2];
+  std::string hint, err[2], file[2];
+  for (const RootMove& m : std::span(all.moves, all.count))
+    hint += "tavimor> " + square_name(m.row, m.col, false) + " " + std::to_string(m.value) + "\n";
   for (int with = 0; with < 2; ++with) {
     ASSERT_TRUE(write_data_file(dir_, *b, *net));
-    const auto r = run_tavimor(dir_, {"-mode", "text"}, (with ? "hint\n" : "") + move + "quit\n");
-    ASSERT_EQ(r.status, 0) << r.err;
-    err[with] = r.err;
+    const std::string move = square_name(all.moves[0].row, all.moves[0].col, false) + "\nquit\n";
+    err[with] = run_tavimor(dir_, {"-mode", "text"}, (with ? "hint\n" : "") + move).err;
     file[with] = read_file(dir_ / "tavimor.dat");
   }
-  err[0].insert(err[0].find("you> ") + 5, hint + board_text(*b) + "you> ");
-  EXPECT_EQ(err[1], err[0]);
+  EXPECT_EQ(err[1], err[0].insert(err[0].find("you> ") + 5, hint + board_text(*b) + "you> "));
   EXPECT_TRUE(file[1] == file[0]);
 }
 

@@ -139,26 +139,13 @@ TEST(Root, TieGoesToTheLaterSquareOneTimeInThree) {
       later += b->cursor_row == 3;  // (3,1) is square 16, after (1,3), square 2
     }
     EXPECT_NEAR(later, 1000, 150) << "ply " << e.ply;
+    // The scores of a hint draw for no tie.
+    *b = *start;
+    const uint32_t state = rand15_state();
+    const RootScores ranked = rank_root_moves(ctx, EngineKind::traditional);
+    EXPECT_EQ(rand15_state(), state);
+    EXPECT_TRUE(ranked.count == 2 && ranked.moves[0].value == e.score && ranked.moves[1].value == e.score);
   }
-}
-
-// The scores of a hint draw nothing: the two moves of kMirror tie, yet the
-// generator of the tie draws stays where it was, and so do the board and the
-// context's value.
-TEST(Root, RankingMovesDrawsNoTie) {
-  WorkerThreads one(1);
-  auto b = position_at(20, kMirror, 1);
-  const auto before = std::make_unique<Board>(*b);
-  SearchContext ctx = context_for(*b);
-  ctx.value = 42;
-  rand15_seed(20240611u);
-  const RootScores ranked = rank_root_moves(ctx, EngineKind::traditional);
-  ASSERT_EQ(ranked.count, 2);
-  EXPECT_EQ(ranked.moves[0].value, 152);
-  EXPECT_EQ(ranked.moves[1].value, 152);
-  EXPECT_EQ(rand15_state(), 20240611u);
-  EXPECT_EQ(ctx.value, 42);
-  EXPECT_TRUE(same_record(*b, *before));
 }
 
 // The sequential root (for a scorer that must stay on one thread) chooses as
