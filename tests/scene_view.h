@@ -165,6 +165,39 @@ inline bool reading_matches(const std::string& reading, const std::string& stone
   return std::count(reading.begin(), reading.end(), '?') <= 3;
 }
 
+// The assistance layer's marks of the legal moves in the same form: 'm' where
+// a square's near left corner shows the mark's magenta, '.' elsewhere, '?'
+// where the cursor of (cursor_row, cursor_col) may cover that corner.
+inline std::string read_move_marks(const Image& img, int cursor_row, int cursor_col) {
+  std::string s;
+  for (int sq = 0; sq < 64; ++sq) {
+    const double x = square_x(square_row(sq)) - 5.0, z = square_z(square_col(sq)) + 5.0;
+    const Rgb c = colour_at(img, x, 0.5, z);
+    s.push_back(cursor_box(img, cursor_row, cursor_col).contains(project(x, 0.5, z, img.width, img.height))
+                    ? '?'
+                : c.r > 170 && c.b > 170 && c.g < 110 ? 'm'
+                                                      : '.');
+  }
+  return s;
+}
+
+// True when the shot shows text in the cube font drawn flat, each dot a
+// square of `dot` pixels, the first character's top left at (x, y): light
+// where a glyph's dot is lit, black between.
+inline bool shows_flat_text(const Image& img, const std::string& text, int x, int y, int dot) {
+  for (std::size_t p = 0; p < text.size(); ++p) {
+    const char* at = std::strchr(kGlyphString, text[p]);
+    for (int k = 0; at != nullptr && text[p] != '\0' && k < kGlyphDots; ++k) {
+      const Hue h = hue_of(img.at(x + (kGlyphAdvance * static_cast<int>(p) + k % 5) * dot + dot / 2,
+                                  y + k / 5 * dot + dot / 2));
+      if ((h == Hue::light) != (glyph_bitmaps[at - kGlyphString][k] != 0) ||
+          (h != Hue::light && h != Hue::black))
+        return false;
+    }
+  }
+  return true;
+}
+
 // Dots of a line of cube text: a lit dot is a light pixel, a dark dot
 // leaves the black background. Counts the dots that show otherwise.
 struct TextCheck {

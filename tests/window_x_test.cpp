@@ -15,6 +15,7 @@
 #include "nn/neural_net.h"
 #include "scene_view.h"
 #include "search/engine.h"
+#include "ui/window_logic.h"
 #include "x_display.h"
 
 namespace fs = std::filesystem;
@@ -481,6 +482,59 @@ TEST_F(WindowX, LastMoveEndsTheGameAndTheNextOneStarts) {
   EXPECT_EQ(saved->ply, 0);
   EXPECT_EQ(saved->computer_colour, 2);
   EXPECT_EQ(saved->engine, 0);
+}
+
+// The assistance layer (h): a mark on exactly the legal squares, the counts
+// and the side to move under the board, the last move marked; off again, the
+// scene is as it was to the pixel. The computer's reply to the human's move
+// is its only best move, so the game goes as it would without the layer.
+TEST_F(WindowX, AssistanceLayer) {
+  std::unique_ptr<Board> reply;
+  auto game = find_game(
+      [](const Board& b) { return b.ply == 20; },
+      [&](Board& b) {
+        b.computer_colour = 3 - b.side;
+        b.engine = 0;
+        if (!can_move_now(b)) return false;
+        reply = std::make_unique<Board>(b);
+        const int s = legal_squares(b).front();
+        play(*reply, square_row(s), square_col(s));
+        SearchContext ctx{reply.get(), net_.get(), 0};
+        RootScores all;
+        if (!can_move_now(*reply) || !engine_move(ctx, EngineKind::traditional, &all).played) return false;
+        return can_move_now(*reply) && std::count_if(all.moves, all.moves + all.count,
+                                                     [&](auto& m) { return m.value == ctx.value; }) == 1;
+      });
+  ASSERT_TRUE(game);
+  const auto layer_shows = [](const Image& i, const Board& b) {
+    std::string legal;
+    for (int s = 0; s < 64; ++s)
+      legal.push_back(current_plane(b)[cell_index(square_row(s), square_col(s))] & kLegalMark ? 'm' : '.');
+    const std::string counts = "DARK " + std::to_string(b.discs1) + "  LIGHT " + std::to_string(b.discs2) +
+                               (b.side == 1 ? "  DARK" : "  LIGHT") + " TO MOVE";
+    const FlatText at = status_line_place(i.width, i.height, static_cast<int>(counts.size()));
+    const Rgb last = colour_at(i, square_x(b.cursor_row) - 1.5, 2.4, square_z(b.cursor_col) + 1.5);
+    return reading_matches(read_move_marks(i, b.cursor_row, b.cursor_col), legal) &&
+           shows_flat_text(i, counts, at.x, at.y, at.dot) && last.r > 200 && last.g > 90 && last.g < 170 &&
+           last.b < 60;
+  };
+  prepare(*game);
+  launch();
+  const Image plain = wait_for([&](const Image& i) { return board_shows(i, *game, true); }, "the position");
+  key("h");
+  wait_for([&](const Image& i) { return layer_shows(i, *game); }, "the layer");
+  key("h");
+  wait_for([&](const Image& i) { return i.rgb == plain.rgb; }, "the scene as it was, after h twice");
+  key("h");
+  wait_for([&](const Image& i) { return layer_shows(i, *game); }, "the layer again");
+  const int s = legal_squares(*game).front();
+  click_square(plain, square_row(s), square_col(s));
+  wait_for([&](const Image& i) { return layer_shows(i, *reply); }, "the layer after the computer's reply");
+  close_window();
+  auto saved = saved_board();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->ply, reply->ply);
+  EXPECT_EQ(board_stones(*saved), board_stones(*reply));
 }
 
 // The run ends without a close request: SIGTERM, or the window destroyed by
