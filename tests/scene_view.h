@@ -165,35 +165,22 @@ inline bool reading_matches(const std::string& reading, const std::string& stone
   return std::count(reading.begin(), reading.end(), '?') <= 3;
 }
 
-// The assistance layer's marks of the legal moves in the same form: 'm' where
-// a square's near left corner shows the mark's magenta, '.' elsewhere, '?'
-// where the cursor of (cursor_row, cursor_col) may cover that corner.
-inline std::string read_move_marks(const Image& img, int cursor_row, int cursor_col) {
-  std::string s;
-  for (int sq = 0; sq < 64; ++sq) {
-    const double x = square_x(square_row(sq)) - 5.0, z = square_z(square_col(sq)) + 5.0;
-    const Rgb c = colour_at(img, x, 0.5, z);
-    s.push_back(cursor_box(img, cursor_row, cursor_col).contains(project(x, 0.5, z, img.width, img.height))
-                    ? '?'
-                : c.r > 170 && c.b > 170 && c.g < 110 ? 'm'
-                                                      : '.');
+// The squares whose near left corner shows the assistance layer's magenta mark.
+inline uint64_t marked_squares(const Image& img) {
+  uint64_t set = 0;
+  for (int s = 0; s < 64; ++s) {
+    const Rgb c = colour_at(img, square_x(square_row(s)) - 5.0, 0.5, square_z(square_col(s)) + 5.0);
+    if (c.r > 170 && c.b > 170 && c.g < 110) set |= uint64_t{1} << s;
   }
-  return s;
+  return set;
 }
 
-// True when the shot shows text in the cube font drawn flat, each dot a
-// square of `dot` pixels, the first character's top left at (x, y): light
-// where a glyph's dot is lit, black between.
+// Text in the cube font drawn flat from (x, y), a dot `dot` pixels square.
 inline bool shows_flat_text(const Image& img, const std::string& text, int x, int y, int dot) {
-  for (std::size_t p = 0; p < text.size(); ++p) {
-    const char* at = std::strchr(kGlyphString, text[p]);
-    for (int k = 0; at != nullptr && text[p] != '\0' && k < kGlyphDots; ++k) {
-      const Hue h = hue_of(img.at(x + (kGlyphAdvance * static_cast<int>(p) + k % 5) * dot + dot / 2,
-                                  y + k / 5 * dot + dot / 2));
-      if ((h == Hue::light) != (glyph_bitmaps[at - kGlyphString][k] != 0) ||
-          (h != Hue::light && h != Hue::black))
-        return false;
-    }
+  for (int k = 0; k < kGlyphDots * static_cast<int>(text.size()); ++k) {
+    const int p = k / kGlyphDots, g = glyph_index(text[p]), d = k % kGlyphDots;
+    const Hue h = hue_of(img.at(x + (kGlyphAdvance * p + d % 5) * dot + dot / 2, y + d / 5 * dot + dot / 2));
+    if (g >= 0 && h != (glyph_bitmaps[g][d] != 0 ? Hue::light : Hue::black)) return false;
   }
   return true;
 }

@@ -69,8 +69,8 @@ bool handle_line(const std::string& line, ConsoleState& state, SearchContext& ct
   Board& b = *ctx.board;
   if (line == "help") {
     std::fputs(
-        "[a-h][1-8] : put your stone here.\nnew\t: new game.\nhint\t: your moves, scored by the engine.\n"
-        "quit|exit  : exit.\n",
+        "[a-h][1-8] : put your stone here.\nnew\t: new game.\nquit|exit  : exit.\n"
+        "hint\t: your moves, scored by the engine.\n",
         stderr);
   } else if (line == "hint") {
     print_hint(ctx);

@@ -134,8 +134,9 @@ const RootScores* refresh_hints(WindowState& w, SearchContext& ctx) {
 }
 
 std::string status_line(const Board& b) {
-  return "DARK " + std::to_string(b.discs1) + "  LIGHT " + std::to_string(b.discs2) + "  " +
-         (b.side == 1 ? "DARK" : "LIGHT") + " TO MOVE";
+  const std::string counts = "DARK " + std::to_string(b.discs1) + "  LIGHT " + std::to_string(b.discs2);
+  if (game_is_over(b)) return counts + "  GAME OVER";
+  return counts + "  " + (b.side == 1 ? "DARK" : "LIGHT") + " TO MOVE";
 }
 
 FlatText status_line_place(float width, float height, int n) {

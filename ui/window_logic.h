@@ -128,7 +128,7 @@ bool game_is_over(const Board& b);
 const RootScores* refresh_hints(WindowState& w, SearchContext& ctx);
 
 // The layer's line under the board: the stones of each colour and whose turn
-// it is, such as "DARK 12  LIGHT 10  DARK TO MOVE".
+// it is, such as "DARK 12  LIGHT 10  DARK TO MOVE", or "GAME OVER" for the turn.
 std::string status_line(const Board& b);
 
 // Where a line of n characters in the window's font goes when drawn flat on
