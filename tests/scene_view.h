@@ -165,26 +165,6 @@ inline bool reading_matches(const std::string& reading, const std::string& stone
   return std::count(reading.begin(), reading.end(), '?') <= 3;
 }
 
-// The squares whose near left corner shows the assistance layer's magenta mark.
-inline uint64_t marked_squares(const Image& img) {
-  uint64_t set = 0;
-  for (int s = 0; s < 64; ++s) {
-    const Rgb c = colour_at(img, square_x(square_row(s)) - 5.0, 0.5, square_z(square_col(s)) + 5.0);
-    if (c.r > 170 && c.b > 170 && c.g < 110) set |= uint64_t{1} << s;
-  }
-  return set;
-}
-
-// Text in the cube font drawn flat from (x, y), a dot `dot` pixels square.
-inline bool shows_flat_text(const Image& img, const std::string& text, int x, int y, int dot) {
-  for (int k = 0; k < kGlyphDots * static_cast<int>(text.size()); ++k) {
-    const int p = k / kGlyphDots, g = glyph_index(text[p]), d = k % kGlyphDots;
-    const Hue h = hue_of(img.at(x + (kGlyphAdvance * p + d % 5) * dot + dot / 2, y + d / 5 * dot + dot / 2));
-    if (g >= 0 && h != (glyph_bitmaps[g][d] != 0 ? Hue::light : Hue::black)) return false;
-  }
-  return true;
-}
-
 // Dots of a line of cube text: a lit dot is a light pixel, a dark dot
 // leaves the black background. Counts the dots that show otherwise.
 struct TextCheck {

@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <span>
 
 #include "app/datafile.h"
 #include "board_util.h"
@@ -496,19 +495,30 @@ TEST_F(WindowX, AssistanceLayer) {
     play(*reply, square_row(legal_squares(b)[0]), square_col(legal_squares(b)[0]));
     SearchContext ctx{reply.get(), net_.get(), 0};
     RootScores all;
-    return can_move_now(*reply) && engine_move(ctx, EngineKind::traditional, &all).played &&
-           can_move_now(*reply) &&
-           std::ranges::count(std::span(all.moves, all.count), ctx.value, &RootMove::value) == 1;
+    return engine_move(ctx, EngineKind::traditional, &all).played && can_move_now(*reply) &&
+           std::count_if(all.moves, all.moves + all.count, [&](auto& m) { return m.value == ctx.value; }) ==
+               1;
   };
   auto game = find_game([](const Board& b) { return b.ply == 20 && can_move_now(b); }, unique_reply);
   ASSERT_TRUE(game);
+  // Magenta at each square's near left corner, the counts' dots, orange by the spindle.
   const auto layer_shows = [](const Image& i, const Board& b) {
     const std::string counts = "DARK " + std::to_string(b.discs1) + "  LIGHT " + std::to_string(b.discs2) +
                                (b.side == 1 ? "  DARK" : "  LIGHT") + " TO MOVE";
     const FlatText at = status_line_place(i.width, i.height, static_cast<int>(counts.size()));
+    uint64_t marked = 0;
+    for (int s = 0; s < 64; ++s) {
+      const Rgb c = colour_at(i, square_x(square_row(s)) - 5.0, 0.5, square_z(square_col(s)) + 5.0);
+      marked |= uint64_t{c.r > 170 && c.b > 170 && c.g < 110} << s;
+    }
+    bool dots = true;
+    for (int k = 0; k < kGlyphDots * static_cast<int>(counts.size()); ++k) {
+      const int p = k / kGlyphDots, g = glyph_index(counts[p]), d = k % kGlyphDots, half = at.dot / 2;
+      const Rgb c = i.at(at.x + (kGlyphAdvance * p + d % 5) * at.dot + half, at.y + d / 5 * at.dot + half);
+      dots = dots && (g < 0 || hue_of(c) == (glyph_bitmaps[g][d] != 0 ? Hue::light : Hue::black));
+    }
     const Rgb last = colour_at(i, square_x(b.cursor_row) - 1.5, 2.4, square_z(b.cursor_col) + 1.5);
-    return marked_squares(i) == legal_set(b) && shows_flat_text(i, counts, at.x, at.y, at.dot) &&
-           last.r > 200 && last.g > 90 && last.g < 170 && last.b < 60;
+    return marked == legal_set(b) && dots && last.r > 200 && last.g > 90 && last.g < 170 && last.b < 60;
   };
   prepare(*game);
   launch();
