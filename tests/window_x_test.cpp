@@ -532,8 +532,7 @@ TEST_F(WindowX, AssistanceLayer) {
   wait_for([&](const Image& i) { return layer_shows(i, *reply); }, "the layer after the computer's reply");
   close_window();
   const auto saved = saved_board();
-  ASSERT_TRUE(saved);
-  EXPECT_TRUE(saved->ply == reply->ply && board_stones(*saved) == board_stones(*reply));
+  EXPECT_TRUE(saved && saved->ply == reply->ply && board_stones(*saved) == board_stones(*reply));
 }
 
 // The run ends without a close request: SIGTERM, or the window destroyed by
