@@ -110,10 +110,7 @@ void hint(NboardSession& s, const std::string& arg) {
     const bool passed = w.pass_flag != 0;
     const int depth = shown_depth(w, s.engine);
     SearchContext c{&w, s.ctx->net, 0};
-    RootScores all;
-    engine_move(c, s.engine, &all);
-    std::stable_sort(all.moves, all.moves + all.count,
-                     [](const RootMove& a, const RootMove& b) { return a.value > b.value; });
+    const RootScores all = rank_root_moves(c, s.engine);
     const std::string tail = " 0 " + std::to_string(depth);
     if (passed) {
       // The side to move must pass: the pass is worth the other side's best.
