@@ -95,7 +95,7 @@ ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* al
 
 RootScores rank_root_moves(SearchContext& ctx, EngineKind engine) {
   auto copy = std::make_unique<Board>(*ctx.board);
-  SearchContext c{copy.get(), ctx.net, ctx.value};
+  SearchContext c{copy.get(), ctx.net, ctx.value, ctx.stop};  // a stop ends it too, with no moves
   RootScores ranked;
   tie_draws_held().store(true);
   engine_move(c, engine, &ranked);

@@ -111,7 +111,8 @@ ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all,
 // score, as `all` lists them, best first (equal scores in square order); count
 // 0 when the side to move has no move. What a hint shows, so it changes
 // nothing the next move depends on: the engine thinks on a copy of the board,
-// the network does not learn, ctx.value stays and no tie is drawn for.
+// the network does not learn, ctx.value stays and no tie is drawn for. A
+// stop (ctx.stop) ends it with count 0.
 RootScores rank_root_moves(SearchContext& ctx, EngineKind engine);
 
 // Faces by which the front ends show how the computer rates its move.

@@ -65,7 +65,8 @@ void print_hint(SearchContext& ctx) {
     return;
   }
   const RootScores ranked = rank_root_moves(ctx, engine_of(b));
-  if (ranked.count == 0) std::fputs("tavimor> no hint: the game is over.\n", stderr);
+  if (ranked.count == 0 && !stop_requested(ctx.stop))
+    std::fputs("tavimor> no hint: the game is over.\n", stderr);
   for (int i = 0; i < ranked.count; ++i) {
     const RootMove& m = ranked.moves[i];
     std::fprintf(stderr, "tavimor> %s %d\n", square_name(m.row, m.col, false).c_str(), m.value);
