@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/globals.h"
 #include "nn/network.h"
@@ -180,6 +182,48 @@ std::string data_temp_path(const char* path, int attempt) {
   return std::string(path) + "." + std::to_string(process_number()) + "-" + std::to_string(attempt) + ".tmp";
 }
 
+namespace {
+
+// True when name is one of data_temp_path's names for file_name: file_name,
+// a dot, digits, a hyphen, digits, ".tmp".
+bool is_temp_name(const std::string& name, const std::string& file_name) {
+  const std::string tail = ".tmp";
+  if (name.size() <= file_name.size() + 1 + tail.size() ||
+      name.compare(0, file_name.size(), file_name) != 0 || name[file_name.size()] != '.' ||
+      !name.ends_with(tail))
+    return false;
+  const std::string numbers =
+      name.substr(file_name.size() + 1, name.size() - file_name.size() - 1 - tail.size());
+  const std::size_t hyphen = numbers.find('-');
+  const auto digits = [](const std::string& d) {
+    return !d.empty() && d.find_first_not_of("0123456789") == std::string::npos;
+  };
+  return hyphen != std::string::npos && digits(numbers.substr(0, hyphen)) &&
+         digits(numbers.substr(hyphen + 1));
+}
+
+}  // namespace
+
+int remove_stale_temp_files(const char* path) {
+  namespace fs = std::filesystem;
+  const fs::path data(path);
+  const fs::path folder = data.has_parent_path() ? data.parent_path() : fs::path(".");
+  const std::string file_name = data.filename().string();
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code e;
+    // Regular files only: a link of that name is not a save's.
+    if (!is_temp_name(name, file_name) ||
+        fs::symlink_status(it->path(), e).type() != fs::file_type::regular || !fs::remove(it->path(), e))
+      continue;
+    std::fprintf(stderr, "note: '%s', left by an earlier run, is removed.\n", name.c_str());
+    ++removed;
+  }
+  return removed;
+}
+
 bool save_data_to(const char* path, const Board& board, const NeuralNet& net) {
   if (!params_are_finite(net)) {
     std::fprintf(stderr, "error: non-finite network parameters. '%s' is left as it was.\n", file_name(path));
@@ -221,8 +265,8 @@ bool save_data_to(const char* path, const Board& board, const NeuralNet& net) {
 bool load_data() { return load_data_from(kDataFileName, g_board, g_net); }
 bool save_data() { return save_data_to(kDataFileName, g_board, g_net); }
 
-LockResult lock_data_file(const char* path) {
-  return lock_exclusively((std::string(path) + ".lock").c_str());
+LockResult lock_data_file(const char* path, PathKind& kind) {
+  return lock_exclusively((std::string(path) + ".lock").c_str(), kind);
 }
 
 bool keep_aside(const char* path, std::string& kept_as) {

@@ -65,8 +65,14 @@ bool load_data();
 bool save_data();
 
 // Takes the lock that keeps other runs off the data file at path (a file
-// path + ".lock" beside it) for the rest of the process.
-LockResult lock_data_file(const char* path);
+// path + ".lock" beside it, and its folder) for the rest of the process;
+// kind tells what was found at the lock file's name when it is not a file.
+LockResult lock_data_file(const char* path, PathKind& kind);
+
+// Removes the temporary files that saves of earlier runs left beside path
+// (data_temp_path's names, regular files only), with a note for each; the
+// count removed. Call it only under the lock.
+int remove_stale_temp_files(const char* path);
 
 // Moves a data file that failed to load out of the way, to the first free
 // name of path.bad, path.bad2, path.bad3...; kept_as receives it. False when

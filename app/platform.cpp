@@ -49,6 +49,8 @@ const char* path_kind_name(PathKind kind) {
       return "a device";
     case PathKind::socket:
       return "a socket";
+    case PathKind::link:
+      return "a symbolic link";
     case PathKind::other:
       return "a special file";
     case PathKind::unknown:
@@ -58,6 +60,8 @@ const char* path_kind_name(PathKind kind) {
 }
 
 int stop_signal() { return g_stop_signal.load(); }
+
+const std::atomic<int>& stop_flag() { return g_stop_signal; }
 
 void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }
 
@@ -275,24 +279,66 @@ bool move_without_replacing(const char* from, const char* to, bool& taken) {
   return moved;
 }
 
-LockResult lock_exclusively(const char* path) {
-  // A link is opened as itself, and refused.
-  const HANDLE h =
-      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return LockResult::failed;
+LockResult lock_exclusively(const char* path, PathKind& kind) {
+  // A link is opened as itself, and refused. Others may read and write it,
+  // never remove it while the lock is held: the lock of the folder on POSIX.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, flags, nullptr);
+  const DWORD attributes = GetFileAttributesA(path);  // of a link itself
+  const PathKind special =
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? reparse_kind(path) : PathKind::file;
+  kind = attributes == INVALID_FILE_ATTRIBUTES ? PathKind::missing
+         : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+             ? (special == PathKind::file ? PathKind::link : special)
+         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::folder
+         : (attributes & FILE_ATTRIBUTE_DEVICE) != 0    ? PathKind::device
+                                                        : PathKind::file;
+  if (h == INVALID_HANDLE_VALUE && kind == PathKind::file && GetLastError() == ERROR_ACCESS_DENIED)
+    h = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);  // a read-only file
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD e = GetLastError();
+    if (kind != PathKind::file && kind != PathKind::missing) return LockResult::not_a_file;
+    return kind == PathKind::missing && (e == ERROR_ACCESS_DENIED || e == ERROR_WRITE_PROTECT)
+               ? LockResult::read_only
+               : LockResult::failed;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    kind = kind_of_handle(h);
+    if (kind == PathKind::file) kind = PathKind::link;
     CloseHandle(h);
-    return LockResult::failed;
+    return LockResult::not_a_file;
   }
+  kind = PathKind::file;
   OVERLAPPED at{};
   if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
     return LockResult::taken;  // the handle stays open: the lock lasts as long as the process
   const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
   CloseHandle(h);
   return busy ? LockResult::busy : LockResult::failed;
+}
+
+void open_closed_standard_streams() {
+  const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (int fd = 0; fd <= 2; ++fd) {
+    const HANDLE h = GetStdHandle(which[fd]);
+    if (h != nullptr && h != INVALID_HANDLE_VALUE) continue;
+    const HANDLE null_h = CreateFileA("NUL", fd == 0 ? GENERIC_READ : GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (null_h == INVALID_HANDLE_VALUE) continue;
+    const int null_fd = _open_osfhandle(reinterpret_cast<intptr_t>(null_h), fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (null_fd < 0) {
+      CloseHandle(null_h);
+      continue;
+    }
+    if (null_fd != fd) {
+      _dup2(null_fd, fd);
+      _close(null_fd);
+    }
+    SetStdHandle(which[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+  }
 }
 
 long process_number() { return static_cast<long>(GetCurrentProcessId()); }
@@ -438,21 +484,87 @@ bool move_without_replacing(const char* from, const char* to, bool& taken) {
   return errno == ENOENT && rename(from, to) == 0;
 }
 
-LockResult lock_exclusively(const char* path) {
-  const int fd = open_file(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
-  if (fd < 0) return LockResult::failed;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return LockResult::failed;
-  }
+namespace {
+
+// Takes the lock of fd without waiting.
+LockResult lock_descriptor(int fd) {
   int r;
   do r = flock(fd, LOCK_EX | LOCK_NB);
   while (r != 0 && errno == EINTR);
-  if (r == 0) return LockResult::taken;  // the descriptor stays open: the lock lasts as long as the process
-  const bool busy = errno == EWOULDBLOCK;
+  return r == 0 ? LockResult::taken : errno == EWOULDBLOCK ? LockResult::busy : LockResult::failed;
+}
+
+// The lock of the folder that path lies in, which survives the removal of
+// the lock file: busy while another process holds it. Where the folder
+// cannot be locked (not readable, a file system without such locks) the lock
+// file alone keeps runs apart.
+LockResult lock_folder_of(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  const std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+  const int fd = open_file(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return LockResult::taken;
+  const LockResult r = lock_descriptor(fd);
+  if (r == LockResult::taken) return r;  // the descriptor stays open: the lock lasts as long as the process
   close(fd);
-  return busy ? LockResult::busy : LockResult::failed;
+  return r == LockResult::busy ? r : LockResult::taken;
+}
+
+constexpr int kLockAttempts = 100;  // a lock file replaced between the open and the lock: try again
+
+// What is at path when it is there and no regular file; PathKind::file otherwise.
+PathKind odd_kind(const char* path) {
+  struct stat st;
+  if (lstat(path, &st) != 0 || S_ISREG(st.st_mode)) return PathKind::file;
+  return S_ISLNK(st.st_mode) ? PathKind::link : kind_of(st.st_mode);
+}
+
+LockResult lock_file(const char* path, PathKind& kind) {
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    // Something else is never opened: a device might act.
+    if ((kind = odd_kind(path)) != PathKind::file) return LockResult::not_a_file;
+    int fd = open_file(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+      // A lock needs no write access: a lock file that is there is locked read-only.
+      fd = open_file(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+      if (fd < 0 && errno == ENOENT) return LockResult::read_only;
+    }
+    if (fd < 0)
+      return (kind = odd_kind(path)) != PathKind::file ? LockResult::not_a_file : LockResult::failed;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || (kind = kind_of(st.st_mode)) != PathKind::file) {
+      close(fd);
+      return kind == PathKind::file ? LockResult::failed : LockResult::not_a_file;
+    }
+    const LockResult r = lock_descriptor(fd);
+    // Still the file of that name? One removed or replaced meanwhile keeps nobody out.
+    struct stat now;
+    if (r == LockResult::taken && lstat(path, &now) == 0 && now.st_dev == st.st_dev &&
+        now.st_ino == st.st_ino)
+      return r;  // the descriptor stays open: the lock lasts as long as the process
+    close(fd);
+    if (r != LockResult::taken) return r;
+  }
+  return LockResult::failed;
+}
+
+}  // namespace
+
+LockResult lock_exclusively(const char* path, PathKind& kind) {
+  kind = PathKind::unknown;
+  const LockResult r = lock_file(path, kind);
+  return r == LockResult::taken ? lock_folder_of(path) : r;  // busy: the process ends anyway
+}
+
+void open_closed_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor: fd itself.
+    const int null_fd = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null_fd > fd) {
+      dup2(null_fd, fd);
+      close(null_fd);
+    }
+  }
 }
 
 long process_number() { return static_cast<long>(getpid()); }
@@ -476,6 +588,7 @@ void install_stop_signals() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);  // a write past the file-size limit fails instead
 }
 
 void stop_ends_input() {}  // the stop signals interrupt a waiting read

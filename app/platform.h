@@ -5,12 +5,14 @@
 // standard library.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-// What a path names, its links followed.
-enum class PathKind { missing, file, folder, pipe, device, socket, other, unknown };
+// What a path names, its links followed (link only where a link itself is
+// looked at).
+enum class PathKind { missing, file, folder, pipe, device, socket, link, other, unknown };
 
 // The kind as the messages name it ("a named pipe").
 const char* path_kind_name(PathKind kind);
@@ -39,10 +41,19 @@ void sync_folder_of(const char* path);
 // the obstacle.
 bool move_without_replacing(const char* from, const char* to, bool& taken);
 
-// A lock that no other process can hold at the same time. It lasts until the
-// process ends.
-enum class LockResult { taken, busy, failed };
-LockResult lock_exclusively(const char* path);
+// A lock that no other process can hold at the same time, on the regular
+// file path (created when missing, never through a link) and on the folder
+// it lies in, so that removing the file while the lock is held lets no
+// second process in. It lasts until the process ends. read_only: path is
+// missing and cannot be created, as in a read-only folder (nothing is
+// locked); not_a_file: something else is at path, its kind in kind.
+enum class LockResult { taken, busy, read_only, not_a_file, failed };
+LockResult lock_exclusively(const char* path, PathKind& kind);
+
+// Opens the null device on each of standard input, output and error that is
+// closed, so that no file the program opens later takes its place. Call it
+// first of all.
+void open_closed_standard_streams();
 
 // The number of this process, for names no other process uses.
 long process_number();
@@ -50,7 +61,9 @@ long process_number();
 // Installs the handlers of SIGINT, SIGTERM and SIGHUP: the first asks the run
 // to stop at its next safe point, a second ends the process at once (after
 // removing the unfinished file, if any). A broken pipe on standard output
-// then no longer ends the process: the write fails instead.
+// then no longer ends the process: the write fails instead, and neither does
+// the file-size limit (SIGXFSZ): a write beyond it fails like one to a full
+// disk.
 void install_stop_signals();
 
 // Lets a stop end a read of standard input that waits (at the prompt); the
@@ -61,6 +74,8 @@ void stop_ends_input();
 
 // The signal that asked the run to stop, or 0.
 int stop_signal();
+// The same as a flag that the searches read while they run (non-zero: stop).
+const std::atomic<int>& stop_flag();
 
 // "SIGINT" and so on.
 const char* signal_name(int sig);

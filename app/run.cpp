@@ -67,26 +67,38 @@ void run_front_end(const Options& opts, int argc, const char* const* argv) {
 }  // namespace
 
 int run_program(int argc, const char* const* argv) {
+  // Before anything opens a file: none may become standard output or error.
+  open_closed_standard_streams();
   // Messages are shown at once. The C library may buffer standard error when
   // it is not a terminal (Windows' does when it is a pipe), so it is asked.
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   // From here on a stop signal ends the run at its next safe point, with a
   // save, and a closed standard output no longer ends it.
   install_stop_signals();
+  g_ctx.stop = &stop_flag();  // and a search that runs ends at once, without its move
   std::fprintf(stderr, "Tavimor version %s %s\n", kVersion, kNotice);
   Options opts;
   if (!parse_options(argc, argv, opts, g_net)) return kStopStatus;
 
   // One run at a time on one data file, from before the load to the end of the save.
-  switch (lock_data_file(kDataFileName)) {
+  PathKind lock_kind = PathKind::unknown;
+  switch (lock_data_file(kDataFileName, lock_kind)) {
     case LockResult::busy:
       std::fprintf(stderr, "error: '%s' is in use by another run of tavimor.\n", kDataFileName);
       return kRefusedStatus;
-    case LockResult::failed:
+    case LockResult::read_only:
       std::fprintf(stderr, "note: '%s' cannot be locked. runs at the same time are not kept apart.\n",
                    kDataFileName);
       break;
+    case LockResult::not_a_file:
+      std::fprintf(stderr, "error: '%s.lock' is %s, not a lock file. the run stops.\n", kDataFileName,
+                   path_kind_name(lock_kind));
+      return kRefusedStatus;
+    case LockResult::failed:
+      std::fprintf(stderr, "error: '%s.lock' cannot be locked. the run stops.\n", kDataFileName);
+      return kRefusedStatus;
     case LockResult::taken:
+      remove_stale_temp_files(kDataFileName);  // no save of another run is under way
       break;
   }
 

@@ -107,6 +107,7 @@ int deep_replies(SearchTables& t, uint64_t x, uint64_t y, int depth, uint64_t mo
 }
 
 int deep_node(SearchTables& t, uint64_t x, uint64_t y, int depth, int alpha, int beta) {
+  if (stop_requested(t.stop)) return 0;  // the engine call is abandoned: any value will do
   // Nodes at the depth limit cost one move generation: not worth a slot.
   TableEntry* slot = nullptr;
   int first = -1;
@@ -134,6 +135,7 @@ int deep_node(SearchTables& t, uint64_t x, uint64_t y, int depth, int alpha, int
 }  // namespace
 
 int deep_search_reference(SearchContext& ctx, Board& b, int depth, int row, int col) {
+  if (stop_requested(ctx.stop)) return 0;  // the engine call is abandoned: b as given
   if (!on_board(row, col) || play(b, row, col) == 0) {
     refuse_deep();
     return 0;
@@ -164,7 +166,7 @@ int deep_search_window(SearchTables& tables, const Board& b, int depth, int row,
   }
   if (ply_may_run_out(b, depth < kDeepLimit ? kDeepLimit - depth : 0)) {
     const auto copy = std::make_unique<Board>(b);
-    SearchContext ctx{copy.get(), nullptr, 0};
+    SearchContext ctx{copy.get(), nullptr, 0, tables.stop};
     return deep_search_reference(ctx, *copy, depth, row, col);
   }
   const int32_t* plane = current_plane(b);

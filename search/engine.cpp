@@ -43,12 +43,13 @@ int proof_beta(int w, int best, const ThinkOptions& options) {
 int think_final(SearchContext& ctx, const ThinkOptions& options) {
   int32_t scores[64];
   const RootChoice choice = choose_parallel_with(
-      *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
+      *ctx.board, ctx.value, int32_t{kNoScore}, [&ctx] { return make_search_tables(ctx.stop); },
       [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
         return -final_search_window(*tables, copy, square_row(s), square_col(s), -kDeepInfinity,
                                     proof_beta(0, best, options));
       },
       count_nodes(options.stats), options.all != nullptr ? scores : nullptr);
+  if (stop_requested(ctx.stop)) return 0;
   report_root_scores(*ctx.board, scores, options.all, same_value);
   return play_choice(*ctx.board, choice);
 }
@@ -57,13 +58,14 @@ int think_traditional(SearchContext& ctx, const ThinkOptions& options) {
   if (endgame_due(*ctx.board)) return think_final(ctx, options);
   int32_t scores[64];
   const RootChoice choice = choose_parallel_with(
-      *ctx.board, ctx.value, int32_t{kNoScore}, make_search_tables,
+      *ctx.board, ctx.value, int32_t{kNoScore}, [&ctx] { return make_search_tables(ctx.stop); },
       [&options](std::unique_ptr<SearchTables>& tables, Board& copy, int s, int32_t best) {
         const int w = square_weights[s];
         return w - deep_search_window(*tables, copy, 0, square_row(s), square_col(s), -kDeepInfinity,
                                       proof_beta(w, best, options));
       },
       count_nodes(options.stats), options.all != nullptr ? scores : nullptr);
+  if (stop_requested(ctx.stop)) return 0;
   report_root_scores(*ctx.board, scores, options.all, same_value);
   return play_choice(*ctx.board, choice);
 }
@@ -93,7 +95,7 @@ ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* al
 
 RootScores rank_root_moves(SearchContext& ctx, EngineKind engine) {
   auto copy = std::make_unique<Board>(*ctx.board);
-  SearchContext c{copy.get(), ctx.net, ctx.value};
+  SearchContext c{copy.get(), ctx.net, ctx.value, ctx.stop};  // a stop ends it too, with no moves
   RootScores ranked;
   tie_draws_held().store(true);
   engine_move(c, engine, &ranked);

@@ -62,6 +62,10 @@ int think_final(SearchContext& ctx, const ThinkOptions& options = {});
 //   (count 0 when there is none); the move played has the highest value.
 // Either way the move played has the best score of the position, equal best
 // scores are drawn for at random, and ctx.value holds its score afterwards.
+// Once ctx.stop is set the call ends within one search node or one network
+// evaluation and returns 0: no move is played, the board is as it was, `all`
+// is not filled and ctx.value is left undefined. A search that is not
+// stopped counts, scores and draws exactly as without the stop.
 
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);
@@ -90,7 +94,10 @@ struct ComputerMove {
 // neural engine is to move and its opponent has moved since its last move
 // (opponent_moves is not 0), the counter is cleared and the network learns
 // the opponent's last move; then `engine` chooses and plays its move on
-// ctx.board. `all` as for the roots above. The caller has run check_end, so
+// ctx.board. A learning step is never cut short: when a stop ends the search
+// that follows it, the step stays in the network (it learned the opponent's
+// move, which the board keeps; the counter is cleared, so it is not learned
+// again). `all` as for the roots above. The caller has run check_end, so
 // the side to move has a legal move.
 ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* all,
                            const EngineCalls& calls = kEngineCalls);
@@ -104,7 +111,8 @@ ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all,
 // score, as `all` lists them, best first (equal scores in square order); count
 // 0 when the side to move has no move. What a hint shows, so it changes
 // nothing the next move depends on: the engine thinks on a copy of the board,
-// the network does not learn, ctx.value stays and no tie is drawn for.
+// the network does not learn, ctx.value stays and no tie is drawn for. A
+// stop (ctx.stop) ends it with count 0.
 RootScores rank_root_moves(SearchContext& ctx, EngineKind engine);
 
 // Faces by which the front ends show how the computer rates its move.

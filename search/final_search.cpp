@@ -87,6 +87,7 @@ int final_replies(SearchTables& t, uint64_t x, uint64_t y, uint64_t moves, int a
 }
 
 int final_node(SearchTables& t, uint64_t x, uint64_t y, int alpha, int beta) {
+  if (stop_requested(t.stop)) return 0;  // the engine call is abandoned: any value will do
   TableEntry* slot = nullptr;
   int first = -1;
   if (count_of(~(x | y)) >= kTableEmpties) {
@@ -109,6 +110,7 @@ int final_node(SearchTables& t, uint64_t x, uint64_t y, int alpha, int beta) {
 }  // namespace
 
 int final_search_reference(SearchContext& ctx, Board& b, int row, int col) {
+  if (stop_requested(ctx.stop)) return 0;  // the engine call is abandoned: b as given
   if (!on_board(row, col) || play(b, row, col) == 0) {
     refuse_final();
     return 0;
@@ -136,7 +138,7 @@ int final_search_window(SearchTables& tables, const Board& b, int row, int col, 
   }
   if (ply_may_run_out(b, kMaxPly)) {
     const auto copy = std::make_unique<Board>(b);
-    SearchContext ctx{copy.get(), nullptr, 0};
+    SearchContext ctx{copy.get(), nullptr, 0, tables.stop};
     return final_search_reference(ctx, *copy, row, col);
   }
   const int32_t* plane = current_plane(b);

@@ -59,6 +59,9 @@ void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, 
 }
 
 float neuro_search_reference(SearchContext& ctx, Board& b, int depth, int row, int col) {
+  // An abandoned engine call evaluates no more (on the GPU: launches no more
+  // kernels) and leaves b as given; any value will do.
+  if (stop_requested(ctx.stop)) return 0.0f;
   if (play(b, row, col) == 0) {
     std::fputs("Error: unknown loop in deep...\n", stderr);
     return 0.0f;
@@ -207,6 +210,7 @@ float neuro_replies(NeuroWorker& w, const Node& n, int depth, const float* c, co
                     float b) {
   uint64_t moves = n.moves;
   const uint64_t me = n.mover, opp = (n.x | n.y) & ~n.mover;
+  if (stop_requested(w.stop)) return 0.0f;  // the engine call is abandoned: any value will do
   if (depth >= kNeuroDepth) {
     float best = -kInfinity;
     for (; moves != 0; moves &= moves - 1) best = std::max(best, c[lowest_square(moves)]);
@@ -253,7 +257,7 @@ float neuro_replies(NeuroWorker& w, const Node& n, int depth, const float* c, co
   for (int i = 0; i < 64; ++i) child_c[i] = square_bias[i] + own[i];
 
   float best = -kInfinity;
-  for (int k = 0; k < count; ++k) {
+  for (int k = 0; k < count && !stop_requested(w.stop); ++k) {
     if (k >= evaluated) evaluate_up_to(count);
     ++w.nodes;
     const float ck = c[square[k]];
@@ -305,9 +309,10 @@ bool fast_neuro_applies(const Board& b, int depth, int row, int col) {
 
 }  // namespace
 
-std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net) {
+std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net, const std::atomic<int>* stop) {
   auto w = std::make_unique<NeuroWorker>();
   w->net = &net;
+  w->stop = stop;
   return w;
 }
 
@@ -315,7 +320,7 @@ float neuro_search_window(NeuroWorker& w, const Board& b, int depth, int row, in
                           float beta) {
   if (!fast_neuro_applies(b, depth, row, col)) {
     const auto copy = std::make_unique<Board>(b);
-    SearchContext ctx{copy.get(), const_cast<NeuralNet*>(w.net), 0};
+    SearchContext ctx{copy.get(), const_cast<NeuralNet*>(w.net), 0, w.stop};
     return neuro_search_reference(ctx, *copy, depth, row, col);
   }
   const NetPosition root = net_position(current_plane(b), b.ply == 0);
@@ -367,6 +372,7 @@ int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
           return out[s] + square_bias[s] - neuro_search_reference(ctx, b, 0, square_row(s), square_col(s));
         },
         wanted);
+    if (stop_requested(ctx.stop)) return 0;
     ctx.value = neuro_root_value(best);
     report_root_scores(live, scores, all, neuro_root_value);
     return play_choice(live, choice);
@@ -387,7 +393,7 @@ int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
   float c[64];
   for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + evaluated[0][i];
   const RootChoice choice = choose_parallel_with(
-      live, best, kNoNeuroScore, [&ctx] { return make_neuro_worker(*ctx.net); },
+      live, best, kNoNeuroScore, [&ctx] { return make_neuro_worker(*ctx.net, ctx.stop); },
       [&](std::unique_ptr<NeuroWorker>& w, Board& copy, int s, float best_now) {
         const int row = square_row(s), col = square_col(s);
         const float own = out[s] + square_bias[s];
@@ -406,6 +412,7 @@ int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
         stats->batches += w->batches;
       },
       wanted);
+  if (stop_requested(ctx.stop)) return 0;
   ctx.value = neuro_root_value(best);
   report_root_scores(live, scores, all, neuro_root_value);
   return play_choice(live, choice);

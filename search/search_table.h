@@ -5,6 +5,7 @@
 // in any root move's tree and in any later search.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,10 +32,15 @@ struct SearchTables {
   static constexpr int kBits = 12;
   static constexpr uint64_t kTableAfter = 1024;
   std::unique_ptr<TableEntry[]> entries;
-  uint64_t nodes = 0;  // moves played by the fast searches that used the table
+  uint64_t nodes = 0;                      // moves played by the fast searches that used the table
+  const std::atomic<int>* stop = nullptr;  // the engine call's stop (SearchContext.stop)
 };
 
-inline std::unique_ptr<SearchTables> make_search_tables() { return std::make_unique<SearchTables>(); }
+inline std::unique_ptr<SearchTables> make_search_tables(const std::atomic<int>* stop = nullptr) {
+  auto t = std::make_unique<SearchTables>();
+  t->stop = stop;
+  return t;
+}
 
 // The entry that (mover, other, kind) would occupy; null while there is no table.
 inline TableEntry* table_slot(SearchTables& t, uint64_t mover, uint64_t other, int kind) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <csignal>
 #include <cstdio>
@@ -12,6 +14,7 @@
 
 #include "data_util.h"
 #include "exe_runner.h"
+#include "search_util.h"
 
 namespace fs = std::filesystem;
 
@@ -119,12 +122,12 @@ TEST_F(Reliability, OnlyARegularFileIsUsed) {
   }
 }
 
-// SIGINT, SIGTERM and SIGHUP end the run at its next safe point as quit does:
-// at the prompt after a move of each side, or while the neural engine thinks
-// as soon as its move is made (no prompt follows, and the demo's game stays
-// unfinished for the next run). The game is saved, then the process ends as
-// the signal ends it. A Windows program under Wine gets SIGINT as Ctrl-C;
-// the other two end Wine itself.
+// SIGINT, SIGTERM and SIGHUP end the run as quit does: at the prompt after a
+// move of each side, or while the neural engine thinks (on the stand-in GPU
+// driver, a midgame search of many minutes) at once, without its move; no
+// prompt follows, and the demo's game stays unfinished for the next run. The
+// game is saved, then the process ends as the signal ends it. Wine gets
+// SIGINT as Ctrl-C; the other two end Wine itself; the stand-in is for Linux.
 TEST_F(Reliability, StopSignalsSaveTheGame) {
   const struct {
     const char* mode;
@@ -135,15 +138,18 @@ TEST_F(Reliability, StopSignalsSaveTheGame) {
                {"text", SIGHUP, false},
                {"text", SIGINT, true},
                {"demo", SIGTERM, true}};
+  setenv("LD_LIBRARY_PATH", STANDIN_DIR, 1);  // the runs' GPU driver: the stand-in
   for (const auto& c : cases) {
-    if (testing_windows_program() && c.sig != SIGINT) continue;
+    if (testing_windows_program() && (c.sig != SIGINT || c.thinking)) continue;
     auto b = fresh_board();
-    b->computer_colour = c.thinking ? 1 : 2;  // who moves first
+    ASSERT_TRUE(!c.thinking || (random_game(*b, 20, 5) && b->pass_flag == 0));
+    b->computer_colour = c.thinking ? b->side : 2;  // who moves first
     b->engine = c.thinking ? 1 : 0;
     prepare(*b);
     int keep = -1;
     const std::string tag = c.mode + std::to_string(c.sig) + (c.thinking ? "-thinking" : "");
-    pid_ = start_tavimor(dir_, {"-mode", c.mode}, pipe_reading(c.thinking ? "" : "d3\n", &keep), tag);
+    pid_ = start_tavimor(dir_, {"-mode", c.mode, "-cuda", "0"}, pipe_reading(c.thinking ? "" : "d3\n", &keep),
+                         tag);
     ASSERT_TRUE(
         wait_for_text(dir_ / (tag + ".err"), c.thinking ? "thinking..." : "you> ", c.thinking ? 1 : 2));
     kill(pid_, c.sig);
@@ -153,7 +159,7 @@ TEST_F(Reliability, StopSignalsSaveTheGame) {
     EXPECT_NE(contains(err(tag), "you> "), c.thinking) << err(tag);
     auto saved = saved_board_in(dir_);
     ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->ply, c.thinking ? 1 : 2) << tag;
+    EXPECT_EQ(saved->ply, c.thinking ? 20 : 2) << tag;
   }
 }
 
@@ -208,6 +214,73 @@ TEST_F(Reliability, SecondSignalDuringASaveKeepsTheOldFile) {
   EXPECT_GT(cut_short, 0) << "no signal came during a save";
   std::printf("[          ] %d runs: %d cut short in the save, %d saved first\n", trial, cut_short,
               trial - cut_short);
+}
+
+// Anything but a regular file at the lock file's name refuses the run and is
+// left as it is, and so is the data file; a lock file removed while a run
+// holds the lock lets no second run in. Closed standard streams are opened on
+// the null device: the lock file does not take their place (it stays empty).
+TEST_F(Reliability, TheLockHolds) {
+  prepare(*fresh_board());
+  const std::string old = read_file(dir_ / "tavimor.dat");
+  const fs::path lock = dir_ / "tavimor.dat.lock";
+  const std::pair<const char*, std::function<int()>> cases[] = {
+      {"a folder", [&] { return mkdir(lock.c_str(), 0755); }},
+      {"a named pipe", [&] { return mkfifo(lock.c_str(), 0644); }},
+      {"a symbolic link", [&] { return symlink("tavimor.dat", lock.c_str()); }},
+      {"a socket", [&] {
+         sockaddr_un at{AF_UNIX, {}};
+         lock.string().copy(at.sun_path, sizeof at.sun_path - 1);
+         return bind(socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&at), sizeof at);
+       }}};
+  for (const auto& [what, make] : cases) {
+    if (testing_windows_program() && what != std::string("a folder")) continue;  // Wine's own kinds
+    ASSERT_EQ(make(), 0) << what;
+    const auto type = fs::symlink_status(lock).type();
+    const auto r = run_tavimor(dir_, {"-mode", "text"}, "new\nquit\n", "timeout 60");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, std::string("error: 'tavimor.dat.lock' is ") + what + ", not a lock file."));
+    EXPECT_EQ(fs::symlink_status(lock).type(), type) << what;
+    EXPECT_TRUE(read_file(dir_ / "tavimor.dat") == old) << what;
+    fs::remove(lock);
+  }
+  EXPECT_EQ(
+      run_tavimor(dir_, {"-mode", "demo", "-dump"}, "", "sh -c 'exec \"$0\" \"$@\" <&- >&- 2>&-'").status, 0);
+  EXPECT_EQ(read_file(lock), "");
+  if (testing_windows_program()) return;  // Windows refuses the removal; Wine cannot refuse it to Linux
+  int keep = -1;
+  pid_ = start_tavimor(dir_, {"-mode", "text"}, pipe_reading("", &keep), "holder");
+  ASSERT_TRUE(wait_for_text(dir_ / "holder.err", "you> ")) << err("holder");
+  fs::remove(lock);
+  const auto second = run_tavimor(dir_, {"-mode", "text"}, "new\nquit\n");
+  EXPECT_EQ(second.status, 1) << second.err;
+  EXPECT_TRUE(contains(second.err, "error: 'tavimor.dat' is in use by another run of tavimor.\n"));
+  close(keep);
+  EXPECT_EQ(wait_exit(pid_, kWaitMs), 0) << err("holder");
+}
+
+// A file-size limit below the data file's size fails the save as a full disk
+// does (SIGXFSZ does not end the run): the old file stays whole and no
+// temporary file is left. At start the temporary files that killed runs left
+// are removed (regular files of the save's names only).
+TEST_F(Reliability, AFileSizeLimitFailsTheSaveAndLeftoversGo) {
+  prepare(*fresh_board());
+  const std::string old = read_file(dir_ / "tavimor.dat");
+  const std::string left[] = {"tavimor.dat.123-0.tmp", "tavimor.dat.4567-12.tmp"};
+  const std::string others[] = {"tavimor.dat.1-x.tmp", "tavimor.dat.1-2.tmp.keep", "tavimor.dat.5-5.tmp",
+                                "tavimor.dat.6-6.tmp"};
+  for (const auto& name : {left[0], left[1], others[0], others[1]}) write_file(dir_ / name, "left");
+  fs::create_symlink(left[0], dir_ / others[2]);  // a link of a save's name is not a save's
+  fs::create_directory(dir_ / others[3]);
+  if (testing_windows_program()) GTEST_SKIP() << "SIGXFSZ ends Wine itself";
+  const auto r = run_tavimor(dir_, {"-mode", "text"}, "new\nquit\n", "ulimit -f 1000;");
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const auto& name : left)
+    EXPECT_TRUE(contains(r.err, "note: '" + name + "', left by an earlier run, is removed.\n")) << r.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 6);  // the data file, its lock, the others
+  for (const auto& name : others) EXPECT_TRUE(fs::exists(fs::symlink_status(dir_ / name))) << name;
+  EXPECT_TRUE(contains(r.err, "error: cannot write to file 'tavimor.dat'.\nerror: can't write"));
+  EXPECT_TRUE(read_file(dir_ / "tavimor.dat") == old);
 }
 
 // A closed pipe on standard output does not end the run before it saves.

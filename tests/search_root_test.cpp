@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 
 #include "game/random.h"
@@ -179,8 +180,8 @@ int32_t reference_value(SearchContext& ctx, EngineKind engine, int s) {
 
 // Asked for every root score, each engine lists every legal square with the
 // score its formula gives, and plays a move of the highest score; asked for
-// the move only, it plays a move of that same score. The roots run on all
-// cores, so the ThreadSanitizer run takes this test too.
+// the move only, it plays a move of that same score; stopped, none. The roots
+// run on all cores, so the ThreadSanitizer run takes this test too.
 TEST(ComputerMoveConcurrent, ListsTheScoreOfEveryRootMove) {
   std::mt19937 rng(7);
   auto net = zero_net();
@@ -223,6 +224,16 @@ TEST(ComputerMoveConcurrent, ListsTheScoreOfEveryRootMove) {
         all.moves, all.moves + n, [&](const RootMove& r) { return r.row == only.row && r.col == only.col; });
     ASSERT_NE(chosen, all.moves + n);
     EXPECT_EQ(chosen->value, best);
+    // A stop before the call: no move, the record as it was, nothing searched past the root.
+    const std::atomic<int> stop{1};
+    *live = *start;
+    ctx.stop = &stop;
+    SearchStats stats;
+    const ThinkOptions stopped{&all, &stats};
+    EXPECT_EQ(k.engine == EngineKind::neuro ? think_neuro(ctx, stopped) : think_traditional(ctx, stopped), 0);
+    EXPECT_TRUE(same_record(*live, *start));
+    EXPECT_LE(stats.nodes, static_cast<uint64_t>(n)) << k.ply;
+    EXPECT_LE(stats.evaluations, 2u) << k.ply;
   }
 }
 

@@ -14,6 +14,15 @@ enum LineRead { kLine, kInputEnd, kOverlong, kStopped };
 
 bool stopped(const ConsoleState& state) { return state.stop_signal != nullptr && state.stop_signal() != 0; }
 
+// After a computer move: true when a stop signal came while the computer
+// thought. The search then ended at once without its move (the game stays as
+// it was before it), and the line is ended.
+bool thinking_stopped(const ConsoleState& state) {
+  if (!stopped(state)) return false;
+  std::fputs("\n", stderr);
+  return true;
+}
+
 // Reads one line without its newline, and without a carriage return before
 // it. The line may hold any bytes, NUL included. A stop signal ends the wait.
 LineRead read_line(const ConsoleState& state, std::FILE* in, std::string& line) {
@@ -56,7 +65,8 @@ void print_hint(SearchContext& ctx) {
     return;
   }
   const RootScores ranked = rank_root_moves(ctx, engine_of(b));
-  if (ranked.count == 0) std::fputs("tavimor> no hint: the game is over.\n", stderr);
+  if (ranked.count == 0 && !stop_requested(ctx.stop))
+    std::fputs("tavimor> no hint: the game is over.\n", stderr);
   for (int i = 0; i < ranked.count; ++i) {
     const RootMove& m = ranked.moves[i];
     std::fprintf(stderr, "tavimor> %s %d\n", square_name(m.row, m.col, false).c_str(), m.value);
@@ -140,7 +150,6 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
   std::string line;
   for (;;) {
     std::fputs(board_text(b).c_str(), stderr);
-    if (stopped(state)) return;  // a stop signal came while the computer thought
     if (check_end(b)) {
       state.result = b.discs1 - b.discs2;
       print_result_line(state.result, b.computer_colour, "I", "you");
@@ -153,6 +162,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
     } else if (b.side == b.computer_colour) {
       std::fputs("tavimor> I'm thinking...", stderr);
       computer_move(ctx, engine_of(b), nullptr);
+      if (thinking_stopped(state)) return;
       std::fprintf(stderr, " %s\n", mood_face(ctx));
       continue;
     }
@@ -179,16 +189,12 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
     // A stop signal ends the game after the last move, to be continued by the next run.
     if (stopped(state)) return 0;
     if (check_end(b)) break;
-    if (b.side == b.computer_colour) {
-      std::fputs("tavimor> neuro thinking...", stderr);
-      computer_move(ctx, EngineKind::neuro, nullptr);
-      std::fprintf(stderr, " %s\n", mood_face(ctx));
-    } else {
-      std::fputs("tavimor> trady thinking...", stderr);
-      computer_move(ctx, EngineKind::traditional, nullptr);
-      std::fprintf(stderr, " %s\n", mood_face(ctx));
-      ++opponent_moves;
-    }
+    const bool neuro = b.side == b.computer_colour;
+    std::fputs(neuro ? "tavimor> neuro thinking..." : "tavimor> trady thinking...", stderr);
+    computer_move(ctx, neuro ? EngineKind::neuro : EngineKind::traditional, nullptr);
+    if (thinking_stopped(state)) return 0;
+    std::fprintf(stderr, " %s\n", mood_face(ctx));
+    if (!neuro) ++opponent_moves;
   }
   state.result = b.discs1 - b.discs2;
   print_result_line(state.result, b.computer_colour, "neuro", "trady");

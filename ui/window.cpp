@@ -295,12 +295,18 @@ void on_mouse(int button, int state, int x, int y) {
 // (a failed save reports itself).
 void on_close() { g_setup.save(); }
 
-void step_game(int) { apply(run_step(g_window, *g_setup.ctx, kEngineCalls)); }
+// The stop signal received so far, or 0.
+int stop_signal() { return g_setup.stop_signal != nullptr ? g_setup.stop_signal() : 0; }
+
+void step_game(int) {
+  const WindowEffects e = run_step(g_window, *g_setup.ctx, kEngineCalls);
+  // A stop signal ended the search without its move: the game is saved as it stood.
+  if (const int sig = stop_signal(); sig != 0) g_setup.stop(sig);
+  apply(e);
+}
 
 // Between two callbacks: a stop signal, or a window destroyed without a close
 // request, ends the run with a save, as a close does.
-int stop_signal() { return g_setup.stop_signal != nullptr ? g_setup.stop_signal() : 0; }
-
 void watch_run(int) {
   if (const int sig = stop_signal(); sig != 0) g_setup.stop(sig);
   if (window_is_gone()) {
