@@ -60,7 +60,7 @@ void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, 
 
 float neuro_search_reference(SearchContext& ctx, Board& b, int depth, int row, int col) {
   if (play(b, row, col) == 0) {
-    std::fputs("Error: unknown loop in deep...\n", stderr);
+    search_message(SearchMessage::deep);
     return 0.0f;
   }
   // The replies are scored from the plane the move was just played from.

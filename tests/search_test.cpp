@@ -99,6 +99,7 @@ TEST(FinalSearch, ForcedPassNegatesTheContinuation) {
 }
 
 TEST(Search, RefusedMovesPrintAndScoreZero) {
+  search_messages_reset();  // as at the start of a run
   auto b = position_at(20, kForcedPass, 1);
   const auto before = std::make_unique<Board>(*b);
   SearchContext ctx = context_for(*b);
@@ -121,6 +122,22 @@ TEST(Search, RefusedMovesPrintAndScoreZero) {
   EXPECT_EQ(final_search(ctx, *b, 1, 3), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error: unknown loop in deep...\nError: unknown loop in final...\n");
+}
+
+// However often the searches meet it, on however many threads, a line is
+// printed kSearchMessageLimit times in a run, then a note once, then never.
+TEST(SearchConcurrent, ALineIsPrintedAFewTimesInARun) {
+  auto b = position_at(60, kForcedPass, 1);  // play() refuses everything
+  SearchContext ctx = context_for(*b);
+  search_messages_reset();
+  testing::internal::CaptureStderr();
+#pragma omp parallel for
+  for (int i = 0; i < 8 * kSearchMessageLimit; ++i) final_search(ctx, *b, 1, 3);
+  std::string expected;
+  for (int i = 0; i < kSearchMessageLimit; ++i) expected += "Error: unknown loop in final...\n";
+  EXPECT_EQ(
+      testing::internal::GetCapturedStderr(),
+      expected + "note: the line \"Error: unknown loop in final...\" is not shown again in this run.\n");
 }
 
 // The value of a node is its best reply's value whatever the tie draws say:

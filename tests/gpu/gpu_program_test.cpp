@@ -22,7 +22,7 @@ class GpuProgram : public ::testing::Test {
     std::mt19937 rng(11);
     auto net = zero_net();
     random_params(*net, rng, 0.7f);
-    ASSERT_TRUE(write_data_file(dir_, *late_board(kLatePositions[3]), *net));
+    ASSERT_TRUE(write_data_file(dir_, *late_setup(kLatePositions[3]), *net));
   }
   void TearDown() override { fs::remove_all(dir_); }
 
