@@ -8,7 +8,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <random>
 
 #include "data_util.h"
 #include "exe_runner.h"
@@ -96,6 +98,47 @@ TEST_F(Reliability, AFileThatFailsToLoadIsKeptAside) {
     EXPECT_TRUE(read_file(dir_ / kept) == damaged[i]) << kept;
   }
   EXPECT_TRUE(read_file(dir_ / "tavimor.dat.bad") == flipped);
+}
+
+// Start-position planes under ply 49 or ply 10 pass every other check, but
+// do not replay (the endgame search met 60 empty squares): kept aside, and
+// the demo plays a fresh game to its end.
+TEST_F(Reliability, ARecordThatDoesNotReplayIsKeptAside) {
+  for (const int ply : {49, 10}) {
+    auto b = fresh_board();
+    play_first_moves(*b, 6);
+    for (int k = 1; k <= ply; ++k) std::memcpy(b->planes[k], b->planes[0], sizeof b->planes[0]);
+    b->ply = ply;
+    prepare(*b);
+    const auto r = run_tavimor(dir_, {"-mode", "demo"}, "", "ulimit -f 100000; timeout -s KILL 300");
+    ASSERT_EQ(r.status, 0) << r.err.substr(0, 2000);
+    EXPECT_TRUE(contains(r.err, "error: impossible game record in 'tavimor.dat'.\n") &&
+                contains(r.err, "GAME OVER. ") && !contains(r.err, "Error: "))
+        << r.err;
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "tavimor.dat.bad") && fs::exists(dir_ / "tavimor.dat.bad2"));
+}
+
+// One weight of 3e38 loads, and learning soon makes the network non-finite:
+// the save renews it and keeps the old file aside; the next run loads the game.
+TEST_F(Reliability, ANetworkMadeNonFiniteIsRenewedAtTheSave) {
+  auto b = fresh_board();
+  play_first_moves(*b, 40);
+  auto net = zero_net();
+  std::mt19937 rng(5);
+  random_params(*net, rng, 0.7f);
+  net->weight[3][0][0] = 3e38f;
+  ASSERT_TRUE(write_data_file(dir_, *b, *net));
+  const std::string old = read_file(dir_ / "tavimor.dat");
+  EXPECT_TRUE(
+      contains(run_tavimor(dir_, {"-mode", "demo"}).err,
+               "no longer all finite. a fresh random network takes its place.\nnote: the old datafile "
+               "is kept as 'tavimor.dat.bad'.\ntavimor> datafile was saved.\n"));
+  EXPECT_TRUE(read_file(dir_ / "tavimor.dat.bad") == old);
+  const auto saved = saved_board_in(dir_);
+  ASSERT_TRUE(saved && saved->computer_colour == 1) << "the demo's end, colours swapped, is saved";
+  EXPECT_TRUE(
+      contains(run_tavimor(dir_, {"-mode", "text"}, "quit\n").err, "tavimor> datafile was loaded.\n"));
 }
 
 // Anything but a regular file named tavimor.dat is refused at once, and left

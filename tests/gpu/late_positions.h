@@ -27,15 +27,3 @@ inline std::unique_ptr<Board> late_board(const LatePosition& p) {
   set_position(*b, p.stones, p.side);
   return b;
 }
-
-// The same game set up at ply 30 from its position (no move below it), as a
-// data file may hold it: late_board's planes below do not lead to it.
-inline std::unique_ptr<Board> late_setup(const LatePosition& p) {
-  int stones[64];
-  for (int s = 0; s < 64; ++s) stones[s] = p.stones[s] == 'O' ? 1 : p.stones[s] == 'X' ? 2 : 0;
-  auto b = fresh_board();
-  new_game_from(*b, stones, p.side);
-  b->ply = 30;
-  mark_legal(*b);
-  return b;
-}
