@@ -90,7 +90,8 @@ bool board_is_possible(const Board& b) {
     // take_back restores the side from the mover of each plane below ply.
     if (k < b.ply && !in_range(record_get(p, kRecMover), 1, 2)) return false;
   }
-  return true;
+  // A game no search can finish (a ply ahead of its stones, say) never loads.
+  return record_replays(b);
 }
 
 bool params_are_finite(const NeuralNet& net) {
@@ -263,7 +264,27 @@ bool save_data_to(const char* path, const Board& board, const NeuralNet& net) {
 }
 
 bool load_data() { return load_data_from(kDataFileName, g_board, g_net); }
-bool save_data() { return save_data_to(kDataFileName, g_board, g_net); }
+
+bool save_data() {
+  if (!params_are_finite(g_net)) renew_network(kDataFileName, g_net);
+  return save_data_to(kDataFileName, g_board, g_net);
+}
+
+void renew_network(const char* path, NeuralNet& net) {
+  std::fputs(
+      "note: the network's parameters are no longer all finite. a fresh random network takes its place.\n",
+      stderr);
+  net_init_random(net);
+  PathKind kind = PathKind::unknown;
+  if (std::FILE* f = open_regular_file(path, kind)) std::fclose(f);
+  if (kind == PathKind::missing) return;
+  std::string kept;
+  if (keep_aside(path, kept)) {
+    std::fprintf(stderr, "note: the old datafile is kept as '%s'.\n", file_name(kept.c_str()));
+  } else {
+    std::fputs("note: the old datafile cannot be kept aside. the save replaces it.\n", stderr);
+  }
+}
 
 LockResult lock_data_file(const char* path, PathKind& kind) {
   return lock_exclusively((std::string(path) + ".lock").c_str(), kind);

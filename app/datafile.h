@@ -60,9 +60,17 @@ bool save_data_to(const char* path, const Board& board, const NeuralNet& net);
 // The temporary file of the save's attempt-th try (0, 1, ...) in this process.
 std::string data_temp_path(const char* path, int attempt);
 
-// The two above on the global board and network and "tavimor.dat".
+// The two above on the global board and network and "tavimor.dat". A
+// network that learning has made non-finite is renewed first (renew_network),
+// so that the game and the settings are saved all the same.
 bool load_data();
 bool save_data();
+
+// Gives net fresh random parameters in place of ones that cannot be saved,
+// and moves the file at path, whose network led to them, aside as keep_aside
+// does (a save then replaces it where that fails); notes on standard error
+// say so.
+void renew_network(const char* path, NeuralNet& net);
 
 // Takes the lock that keeps other runs off the data file at path (a file
 // path + ".lock" beside it, and its folder) for the rest of the process;
@@ -80,7 +88,8 @@ int remove_stale_temp_files(const char* path);
 bool keep_aside(const char* path, std::string& kept_as);
 
 // True when every field of the record lies in its range (sides, ply,
-// settings, stones, frame cells, the movers recorded below ply).
+// settings, stones, frame cells, the movers recorded below ply) and the game
+// replays by the rules up to ply (record_replays).
 bool board_is_possible(const Board& board);
 
 // True when no bias or weight is a non-number or an infinity.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -167,6 +168,65 @@ int take_back(Board& b) {
   mark_legal(b);
   std::fputs("error: unknown data after untake...\n", stderr);
   return 1;
+}
+
+namespace {
+
+int stones_on(const int32_t* p) {
+  int n = 0;
+  for (int row = 1; row <= 8; ++row)
+    for (int col = 1; col <= 8; ++col) n += (p[cell_index(row, col)] & kStoneMask) != 0;
+  return n;
+}
+
+bool same_stones(const int32_t* p, const int32_t* q) {
+  for (int row = 1; row <= 8; ++row)
+    for (int col = 1; col <= 8; ++col)
+      if (((p[cell_index(row, col)] ^ q[cell_index(row, col)]) & kStoneMask) != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+bool record_replays(const Board& b) {
+  if (b.ply < 0 || b.ply > kMaxPly || (b.side != 1 && b.side != 2)) return false;
+  // The position the game starts from: the planes below its first recorded move.
+  int first = 0;
+  while (first < b.ply && record_get(b.planes[first], kRecRow) == 0) ++first;
+  const int32_t* start = b.planes[first];
+  // A position set up at a later ply holds at least ply + 4 stones, so that
+  // the board is full by ply 60; only plane 0 may hold fewer (by at most 4).
+  if (first > 0 && stones_on(start) < first + 4) return false;
+  for (int k = 0; k < first; ++k)
+    if (!same_stones(b.planes[k], start)) return false;
+
+  // The game is played again on a board of its own, from the stones alone.
+  const auto r = std::make_unique<Board>();
+  r->ply = first;
+  for (int row = 1; row <= 8; ++row) {
+    for (int col = 1; col <= 8; ++col) {
+      const int c = cell_index(row, col);
+      if ((start[c] & kStoneMask) == 3) return false;
+      r->planes[first][c] = start[c] & kStoneMask;
+    }
+  }
+  r->side = first < b.ply ? record_get(start, kRecMover) : b.side;  // a position set up may begin with either
+  if (r->side != 1 && r->side != 2) return false;
+  mark_legal(*r);
+  for (int k = first; k < b.ply; ++k) {
+    const int32_t* p = b.planes[k];
+    const int mover = record_get(p, kRecMover);
+    if (mover != r->side) {
+      // The other side moves again only when the side to move has no move.
+      if (mover != 3 - r->side || record_get(r->planes[k], kRecMoves) != 0) return false;
+      hand_over(*r);
+    }
+    if (play(*r, record_get(p, kRecRow), record_get(p, kRecCol)) == 0) return false;
+    if (!same_stones(r->planes[k + 1], b.planes[k + 1])) return false;
+  }
+  // After the last move its opponent is to move, or the mover again when the opponent has to pass.
+  if (b.side != r->side && record_get(r->planes[b.ply], kRecMoves) != 0) return false;
+  return b.discs1 == r->discs1 && b.discs2 == r->discs2;
 }
 
 uint64_t perft(Board& b, int depth) {

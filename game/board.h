@@ -113,6 +113,19 @@ inline const int32_t* previous_plane(const Board& b) { return b.planes[b.ply - 1
 // it). A game set up from a position has no move below its first plane.
 inline bool has_last_move(const Board& b) { return b.ply > 0 && record_get(previous_plane(b), kRecRow) != 0; }
 
+// True when the record is a game the rules can have played. The planes up
+// to its first recorded move hold one position with no move recorded (plane
+// 0 alone in a game from the usual start; more planes in a game set up from
+// a position, see new_game_from), with at least that plane's ply + 4 stones
+// when it is not plane 0, so that the ply never runs ahead of the stones by
+// more than a start from an empty board would. Every later plane up to ply
+// follows from the one before by the move recorded there, for the side to
+// move or, after a pass the rules force, for the other side. The side to
+// move at ply is the one the last move or a forced pass leaves, and discs1
+// and discs2 count the stones of plane ply. Reads only the stones and the
+// move records, so any values are safe to check; linear in ply.
+bool record_replays(const Board& b);
+
 // Leaf positions at the given depth. A forced pass counts as a ply; a finished
 // game is one leaf.
 uint64_t perft(Board& b, int depth);

@@ -2,7 +2,6 @@
 // the moves of a line, each ply worth 65/64 of the one before; the reference
 // full width over the board operations, the fast search with pruning over
 // square sets.
-#include <cstdio>
 #include <memory>
 
 #include "game/random.h"
@@ -11,7 +10,7 @@
 
 namespace {
 
-void refuse_deep() { std::fputs("Error: unknown loop in deep...\n", stderr); }
+void refuse_deep() { search_message(SearchMessage::deep); }
 
 // ---- The reference: the search written over the board operations. ----
 

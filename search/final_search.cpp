@@ -1,6 +1,5 @@
 // The exact endgame search: every line is played to the end of the game and
 // scored by the final disc difference.
-#include <cstdio>
 #include <memory>
 
 #include "game/random.h"
@@ -9,7 +8,7 @@
 
 namespace {
 
-void refuse_final() { std::fputs("Error: unknown loop in final...\n", stderr); }
+void refuse_final() { search_message(SearchMessage::final); }
 
 // ---- The reference: the search written over the board operations. ----
 

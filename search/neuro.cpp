@@ -63,7 +63,7 @@ float neuro_search_reference(SearchContext& ctx, Board& b, int depth, int row, i
   // kernels) and leaves b as given; any value will do.
   if (stop_requested(ctx.stop)) return 0.0f;
   if (play(b, row, col) == 0) {
-    std::fputs("Error: unknown loop in deep...\n", stderr);
+    search_message(SearchMessage::deep);
     return 0.0f;
   }
   // The replies are scored from the plane the move was just played from.

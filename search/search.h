@@ -45,6 +45,17 @@ constexpr int unscale_at_least(int b) { return -floor_div65(-64 * static_cast<in
 // engines use think_final.
 inline bool endgame_due(const Board& b) { return b.ply > kEndgamePly; }
 
+// The searches' error lines: "Error: unknown loop in deep...\n" and
+// "Error: unknown loop in final...\n". Each is printed the first
+// kSearchMessageLimit times it is met in a run, the next time replaced by a
+// note that it is not shown again, and then never, on any thread.
+inline constexpr int kSearchMessageLimit = 10;
+enum class SearchMessage { deep, final };
+void search_message(SearchMessage m);
+// Lets each line be printed kSearchMessageLimit times again, as at the start
+// of a run (for a comparison of the lines of two searches).
+void search_messages_reset();
+
 // Scores the move (row, column) of the side to move: the alternating, scaled
 // sum of the square weights of the best line below it, from the point of view
 // of the player who is to move after it. depth is 0 for a root move. A square

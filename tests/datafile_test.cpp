@@ -188,6 +188,9 @@ TEST_F(DataFile, ImpossibleRecordsAreRefused) {
       [](Board& b) { b.planes[1][0] = 7 << 4; },  // a mover that is no colour
       [](Board& b) { b.planes[b.ply][7] = 16; },  // a frame cell beyond the record
       [](Board& b) { b.planes[0][45] |= 32; },    // an inner cell with bits above the marks
+      [](Board& b) { b.planes[2][44] ^= 3; },     // a stone turned below ply: no replay
+      [](Board& b) { b.side = 3 - b.side; },      // the last mover to move, though no pass
+      [](Board& b) { b.discs1 += 1; },            // a count that is not the plane's
   };
   int i = 0;
   for (const auto& edit : edits) {

@@ -78,27 +78,61 @@ TEST_F(Reliability, TwoRunsAtOnceNeitherLoseNorCorruptTheFile) {
 }
 
 // A file that does not load is kept under the next free name before a fresh
-// one replaces it: tavimor.dat.bad, then tavimor.dat.bad2, ...
+// one replaces it: tavimor.dat.bad, then tavimor.dat.bad2, ..., and a fresh
+// demo game is played to its end. Start-position planes under ply 49 or 10
+// do not replay (a search met 60 empty squares).
 TEST_F(Reliability, AFileThatFailsToLoadIsKeptAside) {
+  std::string crafted[2];
+  for (int i = 0; i < 2; ++i) {
+    auto b = fresh_board();
+    play_first_moves(*b, 6);
+    const int ply = i == 0 ? 49 : 10;
+    for (int k = 1; k <= ply; ++k) std::memcpy(b->planes[k], b->planes[0], sizeof b->planes[0]);
+    b->ply = ply;
+    prepare(*b);
+    crafted[i] = read_file(dir_ / "tavimor.dat");
+  }
   prepare(*fresh_board());
   const std::string good = read_file(dir_ / "tavimor.dat");
   std::string flipped = good;
   flipped[kBoardBytes + 77] ^= 0x40;
-  const std::string damaged[] = {flipped, good.substr(0, 1000), good};
-  for (int i = 0; i < 3; ++i) {
+  const std::string damaged[] = {flipped, good.substr(0, 1000), crafted[0], crafted[1], good};
+  for (int i = 0; i < 5; ++i) {
     const std::string kept = "tavimor.dat.bad" + (i > 0 ? std::to_string(i + 1) : "");
     write_file(dir_ / "tavimor.dat", damaged[i]);
-    if (i == 2) {
+    if (i == 4) {
       if (geteuid() == 0) break;  // root reads any file
       fs::permissions(dir_ / "tavimor.dat", fs::perms::none);
     }
-    const auto r = run_tavimor(dir_, {"-mode", "text"}, "quit\n");
-    EXPECT_TRUE(contains(r.err, "data reset.\nnote: the old datafile is kept as '" + kept + "'.\n")) << r.err;
+    const auto r = run_tavimor(dir_, {"-mode", "demo"}, "", "ulimit -f 100000; timeout -s KILL 300");
+    EXPECT_TRUE(contains(r.err, "data reset.\nnote: the old datafile is kept as '" + kept + "'.\n") &&
+                contains(r.err, "GAME OVER. ") && !contains(r.err, "Error: "))
+        << r.err.substr(0, 4000);
     EXPECT_TRUE(saved_board_in(dir_)) << "the fresh file loads";
     fs::permissions(dir_ / kept, fs::perms::owner_read);
     EXPECT_TRUE(read_file(dir_ / kept) == damaged[i]) << kept;
   }
   EXPECT_TRUE(read_file(dir_ / "tavimor.dat.bad") == flipped);
+}
+
+// One weight of 3e38 loads, and learning makes the network non-finite: the
+// save renews it and keeps the old file aside; the next run loads the game.
+TEST_F(Reliability, ANetworkMadeNonFiniteIsRenewedAtTheSave) {
+  auto b = fresh_board();
+  play_first_moves(*b, 40);
+  auto net = zero_net();
+  std::mt19937 rng(5);
+  random_params(*net, rng, 0.7f);
+  net->weight[3][0][0] = 3e38f;
+  ASSERT_TRUE(write_data_file(dir_, *b, *net));
+  const std::string old = read_file(dir_ / "tavimor.dat");
+  EXPECT_TRUE(
+      contains(run_tavimor(dir_, {"-mode", "demo"}).err,
+               "no longer all finite. a fresh random network takes its place.\nnote: the old datafile "
+               "is kept as 'tavimor.dat.bad'.\ntavimor> datafile was saved.\n"));
+  EXPECT_TRUE(read_file(dir_ / "tavimor.dat.bad") == old);
+  EXPECT_TRUE(
+      contains(run_tavimor(dir_, {"-mode", "text"}, "quit\n").err, "tavimor> datafile was loaded.\n"));
 }
 
 // Anything but a regular file named tavimor.dat is refused at once, and left

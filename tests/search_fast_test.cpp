@@ -391,10 +391,12 @@ TEST(SearchFast, MatchesReferenceWhenThePlyRunsOut) {
   for (int s = 0; s < 64; ++s) {
     if (!(legal_set(*b) >> s & 1)) continue;
     const int row = square_row(s), col = square_col(s);
+    search_messages_reset();  // each search starts with the lines a run starts with
     testing::internal::CaptureStderr();
     const int deep = deep_search(ctx, *b, 0, row, col);
     const int final = final_search(ctx, *b, row, col);
     const std::string fast = testing::internal::GetCapturedStderr();
+    search_messages_reset();
     testing::internal::CaptureStderr();
     EXPECT_EQ(deep, deep_search_reference(ctx, *b, 0, row, col));
     EXPECT_EQ(final, final_search_reference(ctx, *b, row, col));

@@ -99,6 +99,7 @@ TEST(FinalSearch, ForcedPassNegatesTheContinuation) {
 }
 
 TEST(Search, RefusedMovesPrintAndScoreZero) {
+  search_messages_reset();  // as at the start of a run
   auto b = position_at(20, kForcedPass, 1);
   const auto before = std::make_unique<Board>(*b);
   SearchContext ctx = context_for(*b);
@@ -121,6 +122,12 @@ TEST(Search, RefusedMovesPrintAndScoreZero) {
   EXPECT_EQ(final_search(ctx, *b, 1, 3), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error: unknown loop in deep...\nError: unknown loop in final...\n");
+  // Met more than kSearchMessageLimit (10) times in a run: a note once, then nothing.
+  testing::internal::CaptureStderr();
+  for (int i = 8; i < 14; ++i) final_search(ctx, *b, 1, 3);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: unknown loop in final...\nError: unknown loop in final...\n"
+            "note: the line \"Error: unknown loop in final...\" is not shown again in this run.\n");
 }
 
 // The value of a node is its best reply's value whatever the tie draws say:

@@ -72,8 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (load_data_stream(f, "tavimor.dat", b, *g_net) == DataFault::none) {
       if (!board_is_ok(b)) finding(board_fault(b).c_str());
       if (!params_are_finite(*g_net)) finding("non-finite parameters loaded");
-      // The game goes on from here and back to its start.
-      check_end(b);
+      // The game plays to its end, each move a stone more, the ply never ahead of the stones.
+      for (int s = 0; !check_end(b); s = 0) {
+        while ((current_plane(b)[cell_index(square_row(s), square_col(s))] & kLegalMark) == 0) ++s;
+        const int stones = b.discs1 + b.discs2;
+        if (stones < b.ply || play(b, square_row(s), square_col(s)) == 0 || b.discs1 + b.discs2 != stones + 1)
+          finding("the ply ahead of the stones, or a legal move refused or miscounted");
+      }
       while (take_back(b) != 0) {
       }
       if (!board_is_ok(b)) finding(board_fault(b).c_str());

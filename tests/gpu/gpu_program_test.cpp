@@ -22,7 +22,9 @@ class GpuProgram : public ::testing::Test {
     std::mt19937 rng(11);
     auto net = zero_net();
     random_params(*net, rng, 0.7f);
-    ASSERT_TRUE(write_data_file(dir_, *late_board(kLatePositions[3]), *net));
+    auto b = late_board(kLatePositions[3]);
+    for (int k = 0; k < b->ply; ++k) std::memcpy(b->planes[k], current_plane(*b), 400);  // a game set up
+    ASSERT_TRUE(write_data_file(dir_, *b, *net));
   }
   void TearDown() override { fs::remove_all(dir_); }
 
