@@ -215,27 +215,46 @@ double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_
   return loss;
 }
 
-void backprop_apply(NeuralNet& net, const Gradient& grad, Gradient* velocity, float momentum, float rate) {
-  const auto step = [&](float& p, float g, float* v, float decay) {
-    if (v != nullptr) {
-      *v = momentum * *v + g;
-      g = *v;
-    }
+void backprop_apply(NeuralNet& net, const Gradient& grad, float rate) {
+  const auto step = [rate](float& p, float g, float decay) {
     p = std::clamp(p - rate * (g + decay * p), -kParamBound, kParamBound);
+  };
+  for (int L = 0; L < kLayers; ++L)
+    for (int j = 0; j < NAC[L]; ++j) step(net.bias[L][j], grad.bias[L * kSlots + j], 0.0f);
+#pragma omp parallel for schedule(static)
+  for (int row = 0; row < (kLayers - 1) * kSlots; ++row) {
+    const int L = row / kSlots, j = row % kSlots;
+    if (j >= NAC[L + 1]) continue;
+    const size_t at = static_cast<size_t>(row) * kSlots;
+    for (int k = 0; k < NAC[L]; ++k) step(net.weight[L][j][k], grad.weight[at + k], kWeightDecay);
+  }
+  for (int L = 0; L < kLayers - 1; ++L) refresh_transposed(net, L);
+}
+
+void backprop_apply_adam(NeuralNet& net, const Gradient& grad, Gradient& first, Gradient& second, long step,
+                         float rate) {
+  constexpr float kBeta1 = 0.9f, kBeta2 = 0.999f, kEpsilon = 1e-8f;
+  const float c1 = 1.0f / (1.0f - std::pow(kBeta1, static_cast<float>(step)));
+  const float c2 = 1.0f / (1.0f - std::pow(kBeta2, static_cast<float>(step)));
+  const auto adam = [&](float& p, float g, float& m, float& v, float decay) {
+    m = kBeta1 * m + (1.0f - kBeta1) * g;
+    v = kBeta2 * v + (1.0f - kBeta2) * g * g;
+    const float d = (m * c1) / (std::sqrt(v * c2) + kEpsilon);
+    p = std::clamp(p - rate * (d + decay * p), -kParamBound, kParamBound);
   };
   for (int L = 0; L < kLayers; ++L)
     for (int j = 0; j < NAC[L]; ++j) {
       const int at = L * kSlots + j;
-      step(net.bias[L][j], grad.bias[at], velocity != nullptr ? &velocity->bias[at] : nullptr, 0.0f);
+      adam(net.bias[L][j], grad.bias[at], first.bias[at], second.bias[at], 0.0f);
     }
 #pragma omp parallel for schedule(static)
   for (int row = 0; row < (kLayers - 1) * kSlots; ++row) {
     const int L = row / kSlots, j = row % kSlots;
     if (j >= NAC[L + 1]) continue;
     const size_t at = static_cast<size_t>(row) * kSlots;
-    float* v = velocity != nullptr ? velocity->weight.data() + at : nullptr;
     for (int k = 0; k < NAC[L]; ++k)
-      step(net.weight[L][j][k], grad.weight[at + k], v != nullptr ? v + k : nullptr, kWeightDecay);
+      adam(net.weight[L][j][k], grad.weight[at + k], first.weight[at + k], second.weight[at + k],
+           kWeightDecay);
   }
   for (int L = 0; L < kLayers - 1; ++L) refresh_transposed(net, L);
 }
@@ -255,5 +274,5 @@ void backprop_learn(NeuralNet& net) {
     std::memcpy(net.act[L], work.act[L].data(), sizeof net.act[L]);
     std::memcpy(net.delta[L], work.error[L].data(), sizeof net.delta[L]);
   }
-  backprop_apply(net, grad, nullptr, 0.0f, kOnlineRate);
+  backprop_apply(net, grad, kOnlineRate);
 }

@@ -67,11 +67,16 @@ void backprop_forward(const NeuralNet& net, BackpropWork& work, int count);
 // position with no taught square adds nothing.
 double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_t* legal,
                          const uint64_t* taught, int count, Gradient& grad);
-// One step along grad: with velocity (momentum momentum) when it is given,
-// v = momentum v + grad, and the step is rate (v + kWeightDecay w), then
-// every parameter is clamped to the bound. Only the slots the forward pass
-// uses change. Refreshes the transposed weights.
-void backprop_apply(NeuralNet& net, const Gradient& grad, Gradient* velocity, float momentum, float rate);
+// One step along grad: w -= rate (grad + kWeightDecay w) (no decay for the
+// biases), then every parameter is clamped to the bound. Only the slots the
+// forward pass uses change. Refreshes the transposed weights.
+void backprop_apply(NeuralNet& net, const Gradient& grad, float rate);
+
+// One Adam step along grad (the teaching run's; beta 0.9 and 0.999): moment
+// estimates in first and second, step the number of this step (1, 2, ...);
+// the decay and the clamp as above.
+void backprop_apply_adam(NeuralNet& net, const Gradient& grad, Gradient& first, Gradient& second, long step,
+                         float rate);
 
 // The square scores of a position from the batched forward pass (row i).
 void backprop_scores(const BackpropWork& work, int i, float* scores);

@@ -255,4 +255,26 @@ TEST(NnBackprop, GradientMatchesFiniteDifferences) {
   }
 }
 
+// -learn off changes nothing; -learn backprop moves the parameters towards
+// the move, keeps them finite and leaves the slots past the counts alone.
+TEST(NnBackprop, RulesOffAndBackprop) {
+  std::mt19937 rng(9);
+  auto net = zero_net();
+  random_params(*net, rng, 0.7f);
+  const auto b = after_first_move();
+  net->learn_rule = LearnRule::off;
+  const auto before = copy_of(*net);
+  net_learn(*net, previous_plane(*b), true);
+  EXPECT_TRUE(same_params(*net, *before));
+  net->learn_rule = LearnRule::backprop;
+  float scores[64], later[64];
+  net_evaluate(*net, previous_plane(*b), true, scores);
+  for (int step = 0; step < 5; ++step) net_learn(*net, previous_plane(*b), true);
+  net_evaluate(*net, previous_plane(*b), true, later);
+  EXPECT_GT(later[26] - std::max({later[19], later[37], later[44]}),
+            scores[26] - std::max({scores[19], scores[37], scores[44]}));
+  EXPECT_TRUE(same_bits(net->weight[2][480], before->weight[2][480], sizeof net->weight[2][480]));
+  EXPECT_EQ(net->bias[3][500], before->bias[3][500]);
+}
+
 }  // namespace
