@@ -508,3 +508,255 @@ void end_by_signal(int sig) {
 }
 
 #endif
+
+// ---- Another program run and waited for ----
+
+#if defined(_WIN32)
+
+namespace {
+
+// How long what is left of a program's job may run on once the program has
+// ended.
+constexpr DWORD kGroupGraceMs = 10000;
+constexpr unsigned kStopExit = 0xC000013AU;  // the status of a program that Ctrl-C ended
+
+// One argument as the C runtime of the program splits its command line.
+std::string command_word(const std::string& word) {
+  std::string q = "\"";
+  std::size_t slashes = 0;
+  for (char c : word) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    q.append(c == '"' ? 2 * slashes + 1 : slashes, '\\');
+    slashes = 0;
+    q.push_back(c);
+  }
+  q.append(2 * slashes, '\\');
+  return q + "\"";
+}
+
+// An inheritable copy of h, or null.
+HANDLE inheritable(HANDLE h) {
+  HANDLE copy = nullptr;
+  if (h == nullptr || h == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+    return nullptr;
+  return copy;
+}
+
+HANDLE stream_handle(std::FILE* f, DWORD standard) {
+  if (f == nullptr) return inheritable(GetStdHandle(standard));
+  std::fflush(f);
+  return inheritable(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))));
+}
+
+}  // namespace
+
+ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  ProgramEnd end;
+  if (args.empty()) return end;
+  std::string line;
+  for (const std::string& a : args) line += (line.empty() ? "" : " ") + command_word(a);
+  std::vector<char> text(line.begin(), line.end());
+  text.push_back('\0');
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  STARTUPINFOA start{};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  start.hStdOutput = stream_handle(out, STD_OUTPUT_HANDLE);
+  start.hStdError = stream_handle(err, STD_ERROR_HANDLE);
+  // The job ends whatever is in it when its last handle closes, this
+  // process's own at the latest when the process ends.
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job != nullptr &&
+      !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
+  PROCESS_INFORMATION child{};
+  end.started = CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                               nullptr, &start, &child) != 0;
+  for (HANDLE h : {start.hStdInput, start.hStdOutput, start.hStdError})
+    if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (!end.started) {
+    if (job != nullptr) CloseHandle(job);
+    return end;
+  }
+  // Where the job cannot take it (an older system inside a job of its own)
+  // the program still runs, as a child alone.
+  const bool in_job = job != nullptr && AssignProcessToJobObject(job, child.hProcess);
+  ResumeThread(child.hThread);
+  CloseHandle(child.hThread);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hProcess);
+  end.code = static_cast<int>(code);
+  end.stopped = code == kStopExit;
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job_info{};
+  for (DWORD waited = 0; in_job && waited < kGroupGraceMs; waited += 50) {
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &job_info, sizeof job_info,
+                                   nullptr) ||
+        job_info.ActiveProcesses == 0)
+      break;
+    Sleep(50);
+  }
+  if (job != nullptr) CloseHandle(job);
+  return end;
+}
+
+#else  // POSIX
+
+#include <sys/select.h>
+#include <sys/wait.h>
+#include <time.h>
+
+namespace {
+
+// How long what is left of a program's process group may run on once the
+// program has ended or this process is gone, before it is killed.
+constexpr int kGroupGraceMs = 10000;
+constexpr int kPollMs = 50;
+constexpr char kGameOver = 'o';  // to the keeper: the group ended in order
+
+extern "C" void on_child_end(int) {}  // only interrupts the wait
+
+bool group_alive(pid_t group) { return kill(-group, 0) == 0 || errno == EPERM; }
+
+void set_handler(int sig, void (*handler)(int), struct sigaction* old = nullptr) {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_NOCLDSTOP;
+  sigaction(sig, &sa, old);
+}
+
+// The keeper, a process of its own outside the group and the terminal's
+// reach: it waits on a pipe that only this process writes. Its end without
+// the word that all is over means that this process died (killed, say):
+// then the group is asked to stop, and killed if it has not after the grace.
+[[noreturn]] void keep_group(int from_runner, pid_t group) {
+  setpgid(0, 0);
+  for (int s : kStopSignals) set_handler(s, SIG_IGN);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  char word = 0;
+  ssize_t n;
+  do n = read(from_runner, &word, 1);
+  while (n < 0 && errno == EINTR);
+  if (n == 1 && word == kGameOver) _exit(0);
+  if (kill(-group, SIGTERM) != 0) _exit(0);
+  const timespec tick{0, kPollMs * 1000000L};
+  for (int waited = 0; waited < kGroupGraceMs && group_alive(group); waited += kPollMs)
+    nanosleep(&tick, nullptr);
+  kill(-group, SIGKILL);
+  _exit(0);
+}
+
+// The program itself, after the fork: its own group, the signal mask and
+// SIGPIPE as a program expects them, its streams, then the program. Outside
+// the terminal's foreground group it may still write to the terminal.
+[[noreturn]] void start_child(char* const* argv, const sigset_t& mask, std::FILE* out, std::FILE* err) {
+  setpgid(0, 0);
+  set_handler(SIGPIPE, SIG_DFL);
+  set_handler(SIGTTOU, SIG_IGN);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  const int null_fd = open("/dev/null", O_RDONLY);
+  if (null_fd > STDIN_FILENO) {
+    dup2(null_fd, STDIN_FILENO);
+    close(null_fd);
+  }
+  if (out != nullptr) dup2(fileno(out), STDOUT_FILENO);
+  if (err != nullptr) dup2(fileno(err), STDERR_FILENO);
+  execvp(argv[0], argv);
+  _exit(127);  // as a shell reports a command it cannot run
+}
+
+}  // namespace
+
+ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  ProgramEnd end;
+  if (args.empty()) return end;
+  std::vector<std::string> words = args;
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  if (out != nullptr) std::fflush(out);
+  if (err != nullptr) std::fflush(err);
+  std::fflush(stderr);
+
+  // The stop signals and the child's end are let in only while the wait
+  // below waits, so that none comes between a look and the wait.
+  sigset_t waited_for, mask;
+  sigemptyset(&waited_for);
+  for (int s : kStopSignals) sigaddset(&waited_for, s);
+  sigaddset(&waited_for, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &waited_for, &mask);
+  struct sigaction old_chld;
+  set_handler(SIGCHLD, on_child_end, &old_chld);
+
+  int keep[2] = {-1, -1};
+  if (pipe(keep) == 0) {
+    fcntl(keep[0], F_SETFD, FD_CLOEXEC);
+    fcntl(keep[1], F_SETFD, FD_CLOEXEC);
+  }
+  const pid_t child = fork();
+  if (child == 0) start_child(argv.data(), mask, out, err);
+  pid_t keeper = -1;
+  if (child > 0) {
+    setpgid(child, child);  // also here: a stop may be passed on before the child runs
+    if (keep[0] >= 0 && (keeper = fork()) == 0) {
+      close(keep[1]);
+      keep_group(keep[0], child);
+    }
+  }
+  if (keep[0] >= 0) close(keep[0]);
+
+  int status = 0;
+  bool passed_on = false, ended = child < 0;
+  const timespec tick{0, kPollMs * 1000000L};
+  for (int after = 0; child > 0 && after < kGroupGraceMs;) {
+    if (!ended && waitpid(child, &status, WNOHANG) == child) ended = true;
+    if (ended && !group_alive(child)) break;
+    const int sig = stop_signal();
+    if (sig != 0 && !passed_on) {
+      kill(-child, sig);
+      passed_on = true;
+    }
+    // Until the child ends only a signal wakes this; then the rest of its
+    // group is looked at every tick.
+    pselect(0, nullptr, nullptr, nullptr, ended ? &tick : nullptr, &mask);
+    if (ended) after += kPollMs;
+  }
+  if (child > 0 && group_alive(child)) kill(-child, SIGKILL);
+  if (keeper > 0) {
+    const ssize_t told = write(keep[1], &kGameOver, 1);
+    (void)told;
+  }
+  if (keep[1] >= 0) close(keep[1]);
+  if (keeper > 0) waitpid(keeper, nullptr, 0);
+  sigaction(SIGCHLD, &old_chld, nullptr);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  if (child < 0) return end;
+
+  end.started = !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
+  if (WIFSIGNALED(status)) {
+    end.signal = WTERMSIG(status);
+  } else {
+    end.code = WEXITSTATUS(status);
+    if (end.code > 128 && end.code < 128 + 32) end.signal = end.code - 128;
+  }
+  end.stopped =
+      end.signal == SIGINT || end.signal == SIGTERM || end.signal == SIGHUP || end.signal == SIGQUIT;
+  return end;
+}
+
+#endif

@@ -1,10 +1,13 @@
 // The operating system's part in keeping the data file safe and in ending a
 // run cleanly: what a path names, an exclusive lock, files created only when
-// nothing is there, syncing, renaming, and the stop signals. Everything else
-// in the program goes through the standard library.
+// nothing is there, syncing, renaming, the stop signals, and another program
+// run and waited for. Everything else in the program goes through the
+// standard library.
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // What a path names, its links followed.
 enum class PathKind { missing, file, folder, pipe, device, socket, other, unknown };
@@ -71,3 +74,26 @@ void say_stopped(int sig);
 // The file that an immediate end removes (a save's temporary file), or null
 // once it is gone or renamed. At most 511 bytes.
 void set_unfinished_file(const char* path);
+
+// ---- Another program run and waited for (the training runner's games,
+// gnuplot) ----
+
+// How a program that run_program ran ended.
+struct ProgramEnd {
+  bool started = false;  // false: it could not be started
+  int code = 0;          // its exit status (on Windows its whole exit code)
+  int signal = 0;  // the signal that ended it (POSIX; a status of 128 + n from a script counts as n), or 0
+  bool stopped = false;  // ended by a stop: SIGINT, SIGTERM, SIGHUP or SIGQUIT; on Windows Ctrl-C's status
+};
+
+// Runs args[0] (looked for on the PATH when it names no folder) with the rest
+// of args as its arguments, without a command interpreter, and waits until it
+// and every process it started have ended. Its standard input is the null
+// device; its standard output and error go to out and err (null: this
+// process's own). It runs in a process group of its own (on Windows a job
+// object): the stop that install_stop_signals takes is passed on to the
+// group once (on Windows the console's events reach it themselves); what is
+// left of the group a few seconds after the program ended is killed; and when
+// this process ends in any way while the program runs, the group is asked to
+// stop and killed a few seconds later if it has not (on Windows at once).
+ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

@@ -29,7 +29,6 @@ constexpr int kHeldOutEvery = 20;     // every 20th game is held out
 constexpr int kOpeningMoves = 10;     // random opening moves: 0..9
 constexpr int kBatch = 256;           // positions a minibatch
 constexpr float kTeachRate = 0.003f;  // Adam's rate at the first pass
-constexpr int kInterrupted = 130;
 constexpr int kFailed = 1;
 constexpr uint32_t kGatherSeed = 20261209u;
 constexpr char kCacheMagic[8] = {'T', 'V', 'T', 'E', 'A', 'C', 'H', '1'};
@@ -361,7 +360,7 @@ int run_teaching(const TeachArgs& args, bool terminal) {
     set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress);
     if (stop_signal() != 0) {
       std::fprintf(stderr, "\nnote: stopped while labelling; '%s' is kept as it was.\n", kDataFileName);
-      return kInterrupted;
+      end_by_signal(stop_signal());
     }
     progress.show(progress.total, true);
     write_cache(set);
@@ -409,5 +408,6 @@ int run_teaching(const TeachArgs& args, bool terminal) {
                "note: play the taught network with -learn off or -learn backprop: the default rule undoes "
                "the teaching within a few games.\n");
   if (!saved) return kFailed;
-  return stop_signal() != 0 ? kInterrupted : 0;
+  if (const int sig = stop_signal(); sig != 0) end_by_signal(sig);  // saved: now end as the signal ends a run
+  return 0;
 }

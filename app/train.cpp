@@ -228,7 +228,10 @@ std::string progress_text(const std::vector<GameRow>& run, int total, double ela
 }
 
 std::string plot_script(const std::vector<GameRow>& rows, const std::string& png) {
-  std::string s = "set terminal pngcairo size 1000,750 font ',10'\nset output '" + png + "'\n$games << EOD\n";
+  // The picture goes to png unless the variable picture names another file
+  // (gnuplot -e "picture='...'").
+  std::string s = "set terminal pngcairo size 1000,750 font ',10'\nif (!exists(\"picture\")) picture = '" +
+                  png + "'\nset output picture\n$games << EOD\n";
   double window_sum = 0.0;
   char buf[128];
   for (std::size_t i = 0; i < rows.size(); ++i) {

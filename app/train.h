@@ -67,7 +67,8 @@ bool parse_record_line(const std::string& line, GameRow& row);
 // its mean disc share over the run's last kShareWindow games.
 std::string progress_text(const std::vector<GameRow>& run, int total, double elapsed_s);
 
-// A gnuplot script that draws the whole record to png: the disc share per
+// A gnuplot script that draws the whole record to png (or to the file that
+// a variable picture set before it names): the disc share per
 // game with its moving mean over kShareWindow games, and below it the
 // standard deviations of the weight layers.
 std::string plot_script(const std::vector<GameRow>& rows, const std::string& png);

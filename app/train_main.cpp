@@ -16,6 +16,7 @@
 
 #include "app/datafile.h"
 #include "app/options.h"
+#include "app/platform.h"
 #include "app/teach.h"
 #include "app/train.h"
 #include "game/board.h"
@@ -26,10 +27,7 @@
 #include <windows.h>
 #define TAVIMOR_STDERR_IS_TERMINAL() (_isatty(_fileno(stderr)) != 0)
 #else
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <csignal>
 #define TAVIMOR_STDERR_IS_TERMINAL() (isatty(fileno(stderr)) != 0)
 #endif
 
@@ -43,11 +41,6 @@ constexpr int kMaxGames = 1000000;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kInterrupted = 130;
-#if defined(_WIN32)
-constexpr int kNotStarted = 9009;  // the command interpreter's status for a command it cannot run
-#else
-constexpr int kNotStarted = 127;  // the shell's status for a command it cannot run
-#endif
 
 const char* const kUsageText =
     "usage: tavimor-train GAMES [-cuda N] [-program PATH] [-learn RULE]\n"
@@ -65,54 +58,6 @@ struct Args {
   std::string cuda;   // the GPU ordinal passed on, or empty
   std::string learn;  // the learning rule passed on, or empty
 };
-
-// How a game's run ended.
-struct RunStatus {
-  int code = 0;          // exit status when it exited
-  int signal = 0;        // the signal that ended it, or 0
-  bool stopped = false;  // ended by an interrupt from the user
-};
-
-std::string quote(const std::string& s) {
-#if defined(_WIN32)
-  return "\"" + s + "\"";
-#else
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-#endif
-}
-
-#if defined(_WIN32)
-// Ctrl-C and Ctrl-Break reach every program on the console: the game's run
-// saves and ends, and this one stays to say so.
-BOOL WINAPI outlast_interrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
-#endif
-
-RunStatus run_command(const std::string& command) {
-  RunStatus s;
-#if defined(_WIN32)
-  // The command interpreter takes the first and the last quote off a line
-  // that holds more than two: one more pair keeps the rest as it is.
-  SetConsoleCtrlHandler(outlast_interrupt, TRUE);
-  const int raw = std::system(("\"" + command + "\"").c_str());
-  SetConsoleCtrlHandler(outlast_interrupt, FALSE);
-  constexpr unsigned kCtrlCExit = 0xC000013AU;  // the status of a program that Ctrl-C ended
-  s.code = raw;
-  s.stopped = static_cast<unsigned>(raw) == kCtrlCExit;
-#else
-  const int raw = std::system(command.c_str());
-  if (WIFSIGNALED(raw)) {
-    s.signal = WTERMSIG(raw);
-  } else {
-    s.code = WEXITSTATUS(raw);
-    // The shell reports a command that a signal ended as 128 + the signal.
-    if (s.code > 128 && s.code < 128 + 32) s.signal = s.code - 128;
-  }
-  s.stopped = s.signal == SIGINT || s.signal == SIGTERM || s.signal == SIGQUIT;
-#endif
-  return s;
-}
 
 // A text file, its line ends as the system writes them read as newlines.
 std::string read_text(const char* path) {
@@ -160,13 +105,55 @@ bool parse_args(int argc, char** argv, Args& args) {
   return true;
 }
 
-// The rows of an existing record; false when the file holds something else
-// than a record of training games. tail is what must come before the next
-// row: the header for a new record, a newline after a cut last line.
-bool read_record(std::vector<GameRow>& rows, std::string& tail) {
-  const std::string text = read_text(kRecordName);
-  tail = text.empty() ? record_header() : text.back() == '\n' ? "" : "\n";
-  if (text.empty()) return true;
+// A name of this run's own beside name, for a file that is renamed to name
+// once it is whole.
+std::string temporary_name(const char* name) {
+  return std::string(name) + "." + std::to_string(process_number()) + ".tmp";
+}
+
+// Creates the file path afresh, never through a link; one left there by an
+// earlier run of the same number is removed first.
+std::FILE* create_fresh(const std::string& path) {
+  bool exists = false;
+  std::FILE* f = create_new_file(path.c_str(), exists);
+  if (f == nullptr && exists && std::remove(path.c_str()) == 0) f = create_new_file(path.c_str(), exists);
+  return f;
+}
+
+// Writes text to name as the data file is saved: a new file under a
+// temporary name, renamed over name (a link there is replaced, never
+// followed). durable: synced to the disk first.
+bool write_anew(const char* name, const std::string& text, bool durable) {
+  const std::string temporary = temporary_name(name);
+  std::FILE* f = create_fresh(temporary);
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && (!durable || sync_file(f));
+  ok = std::fclose(f) == 0 && ok && replace_file(temporary.c_str(), name);
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
+}
+
+// The text of an existing record (empty when there is none) and its rows;
+// false when something else than a record of training games is there. The
+// text ends with what must come before the next row: the header for a new
+// record, a newline after a cut last line.
+bool read_record(std::vector<GameRow>& rows, std::string& text) {
+  PathKind kind = PathKind::missing;
+  std::FILE* f = open_regular_file(kRecordName, kind);
+  if (f == nullptr) {
+    text = record_header();
+    return kind == PathKind::missing;
+  }
+  char buf[4096];
+  text.clear();
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  const bool read = std::ferror(f) == 0;
+  std::fclose(f);
+  if (!read) return false;
+  if (text.empty()) {
+    text = record_header();
+    return true;
+  }
   std::istringstream in(text);
   std::string line;
   std::getline(in, line);
@@ -179,14 +166,8 @@ bool read_record(std::vector<GameRow>& rows, std::string& tail) {
       std::fprintf(stderr, "note: line %d of '%s' is not a game's row; it is left out.\n", number,
                    kRecordName);
   }
+  if (text.back() != '\n') text += '\n';
   return true;
-}
-
-bool append_text(const std::string& text) {
-  std::FILE* f = std::fopen(kRecordName, "ab");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok;
 }
 
 bool draw_picture(const std::vector<GameRow>& rows) {
@@ -194,22 +175,55 @@ bool draw_picture(const std::vector<GameRow>& rows) {
     std::fprintf(stderr, "error: no games in '%s' to draw.\n", kRecordName);
     return false;
   }
-  {
-    std::ofstream script(kPlotName, std::ios::binary);
-    script << plot_script(rows, kPictureName);
-    if (!script) {
-      std::fprintf(stderr, "error: cannot write to file '%s'.\n", kPlotName);
-      return false;
-    }
+  if (!write_anew(kPlotName, plot_script(rows, kPictureName), false)) {
+    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kPlotName);
+    return false;
   }
-  const RunStatus s = run_command(std::string("gnuplot ") + kPlotName);
-  if (s.code != 0 || s.signal != 0) {
+  // gnuplot writes the picture into a file made afresh here, then renamed.
+  const std::string picture = temporary_name(kPictureName);
+  std::FILE* f = create_fresh(picture);
+  if (f == nullptr || std::fclose(f) != 0) {
+    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kPictureName);
+    return false;
+  }
+  const ProgramEnd s =
+      run_program({"gnuplot", "-e", "picture='" + picture + "'", kPlotName}, nullptr, nullptr);
+  if (!s.started || s.code != 0 || s.signal != 0 || !replace_file(picture.c_str(), kPictureName)) {
+    std::remove(picture.c_str());
     std::fprintf(stderr, "error: gnuplot could not draw '%s' from '%s' (is it installed?).\n", kPictureName,
                  kPlotName);
     return false;
   }
   std::fprintf(stderr, "note: the learning curve of %zu games is in '%s'.\n", rows.size(), kPictureName);
   return true;
+}
+
+// One game: the program's run with its output in fresh files, read back and
+// then renamed to train.out and train.err. False when the files cannot be
+// made (nothing ran then).
+bool play_game(const std::vector<std::string>& command, ProgramEnd& end, std::string& out, std::string& err) {
+  const std::string out_name = temporary_name(kGameOut), err_name = temporary_name(kGameErr);
+  std::FILE* out_file = create_fresh(out_name);
+  std::FILE* err_file = out_file == nullptr ? nullptr : create_fresh(err_name);
+  const bool made = out_file != nullptr && err_file != nullptr;
+  if (made) end = run_program(command, out_file, err_file);
+  if (out_file != nullptr) std::fclose(out_file);
+  if (err_file != nullptr) std::fclose(err_file);
+  out = read_text(out_name.c_str());
+  err = read_text(err_name.c_str());
+  if (!made || !replace_file(out_name.c_str(), kGameOut)) std::remove(out_name.c_str());
+  if (!made || !replace_file(err_name.c_str(), kGameErr)) std::remove(err_name.c_str());
+  return made;
+}
+
+// Ends the run as the stop signal ends a process, once the game's run has
+// ended; game is the one it stopped in, or 0 between games.
+[[noreturn]] void end_stopped(int sig, int game) {
+  say_stopped(sig);
+  if (game > 0)
+    std::fprintf(stderr, "note: stopped during game %d; '%s' holds what the program saved last.\n", game,
+                 kDataFileName);
+  end_by_signal(sig);
 }
 
 // The progress line: rewritten in place on a terminal, one line per game
@@ -235,8 +249,8 @@ struct ProgressLine {
 
 int train(const Args& args) {
   std::vector<GameRow> record;
-  std::string tail;
-  if (!read_record(record, tail)) {
+  std::string record_text;
+  if (!read_record(record, record_text)) {
     std::fprintf(stderr, "error: '%s' is not a record of training games; move it away to start a new one.\n",
                  kRecordName);
     return kFailed;
@@ -265,15 +279,14 @@ int train(const Args& args) {
   if (!record.empty())
     std::fprintf(stderr, "note: '%s' holds %zu games; this run goes on from game %d.\n", kRecordName,
                  record.size(), first);
-  if (!append_text(tail)) {
+  if (!write_anew(kRecordName, record_text, true)) {
     std::fprintf(stderr, "error: cannot write to file '%s'.\n", kRecordName);
     return kFailed;
   }
 
-  std::string command = quote(args.program) + " -mode demo -dump";
-  if (!args.cuda.empty()) command += " -cuda " + quote(args.cuda);
-  if (!args.learn.empty()) command += " -learn " + args.learn;
-  command += std::string(" >") + kGameOut + " 2>" + kGameErr;
+  std::vector<std::string> command = {args.program, "-mode", "demo", "-dump"};
+  if (!args.cuda.empty()) command.insert(command.end(), {"-cuda", args.cuda});
+  if (!args.learn.empty()) command.insert(command.end(), {"-learn", args.learn});
 
   ProgressLine progress{TAVIMOR_STDERR_IS_TERMINAL()};
   std::vector<GameRow> run;
@@ -282,30 +295,41 @@ int train(const Args& args) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
   };
   if (progress.terminal) progress.show(progress_text(run, args.games, 0.0));
-  for (int i = 0; i < args.games; ++i) {
+  for (int i = 0; i <= args.games; ++i) {
+    if (stop_signal() != 0) {
+      progress.close();
+      end_stopped(stop_signal(), 0);
+    }
+    if (i == args.games) break;
     GameRow row;
     row.game = first + i;
     row.neuro_colour = colour;
     const auto game_start = std::chrono::steady_clock::now();
-    const RunStatus status = run_command(command);
+    std::string out, err;
+    ProgramEnd status;
+    const bool made = play_game(command, status, out, err);
     row.seconds = seconds_since(game_start);
-    if (status.stopped) {
+    const bool finished = made && status.started && status.signal == 0 && status.code == 0;
+    if (status.stopped || (stop_signal() != 0 && !finished)) {
       progress.close();
+      if (stop_signal() != 0) end_stopped(stop_signal(), row.game);
       std::fprintf(stderr, "note: stopped during game %d; '%s' holds what the program saved last.\n",
                    row.game, kDataFileName);
       return kInterrupted;
     }
     std::string fault;
-    if (status.signal != 0)
-      fault = "the program was ended by signal " + std::to_string(status.signal);
-    else if (status.code == kNotStarted)
+    if (!made)
+      fault = std::string("cannot write to file '") + kGameOut + "' or '" + kGameErr + "'";
+    else if (!status.started)
       fault = "the program '" + args.program + "' could not be started";
+    else if (status.signal != 0)
+      fault = "the program was ended by signal " + std::to_string(status.signal);
     else if (status.code != 0)
       fault = "the program ended with status " + std::to_string(status.code);
     else
-      fault = read_game_output(read_text(kGameOut), read_text(kGameErr), had_file, row);
+      fault = read_game_output(out, err, had_file, row);
     if (fault.empty()) fault = after_game_fault(inspect_data_file(kDataFileName, *board, *net), colour);
-    if (fault.empty() && !append_text(record_line(row)))
+    if (fault.empty() && !write_anew(kRecordName, record_text + record_line(row), true))
       fault = std::string("cannot write to file '") + kRecordName + "'";
     if (!fault.empty()) {
       progress.close();
@@ -315,6 +339,7 @@ int train(const Args& args) {
                    row.game, fault.c_str(), kDataFileName, kGameOut, kGameErr);
       return kFailed;
     }
+    record_text += record_line(row);
     had_file = true;
     colour = 3 - colour;
     run.push_back(row);
@@ -340,5 +365,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsageText, stderr);
     return kUsage;
   }
-  return train(args);
+  // A stop is passed on to the game's run, which saves; this run then ends
+  // as the signal ends a process.
+  install_stop_signals();
+  const int status = train(args);
+  if (stop_signal() != 0) end_stopped(stop_signal(), 0);  // during the picture, say
+  return status;
 }

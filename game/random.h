@@ -4,6 +4,7 @@
 // Keeping the state per thread means no lock is taken on a draw.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 inline uint32_t& rand15_state() {
@@ -19,5 +20,13 @@ inline int rand15() {
   return static_cast<int>((s >> 16) & 0x7fff);
 }
 
+// While held, tie_draw draws nothing and keeps the first of equal scores, on
+// every thread: scores wanted as hints leave each generator as the next move
+// will find it. Held and released on the main thread, outside parallel loops.
+inline std::atomic<bool>& tie_draws_held() {
+  static std::atomic<bool> held{false};
+  return held;
+}
+
 // The tie rule: a later equal score is taken one time in three.
-inline bool tie_draw() { return rand15() % 3 == 0; }
+inline bool tie_draw() { return !tie_draws_held().load(std::memory_order_relaxed) && rand15() % 3 == 0; }

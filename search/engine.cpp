@@ -2,7 +2,11 @@
 // that show how the computer rates its move.
 #include "search/engine.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "game/board.h"
+#include "game/random.h"
 #include "search/root.h"
 #include "search/search.h"
 
@@ -85,4 +89,16 @@ ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* al
     calls.learn_last_move(ctx);
   }
   return engine_move(ctx, engine, all, calls);
+}
+
+RootScores rank_root_moves(SearchContext& ctx, EngineKind engine) {
+  auto copy = std::make_unique<Board>(*ctx.board);
+  SearchContext c{copy.get(), ctx.net, ctx.value};
+  RootScores ranked;
+  tie_draws_held().store(true);
+  engine_move(c, engine, &ranked);
+  tie_draws_held().store(false);
+  std::stable_sort(ranked.moves, ranked.moves + ranked.count,
+                   [](const RootMove& a, const RootMove& b) { return a.value > b.value; });
+  return ranked;
 }

@@ -100,6 +100,13 @@ ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* al
 ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all,
                          const EngineCalls& calls = kEngineCalls);
 
+// Every legal move of the side to move on ctx.board with the engine's root
+// score, as `all` lists them, best first (equal scores in square order); count
+// 0 when the side to move has no move. What a hint shows, so it changes
+// nothing the next move depends on: the engine thinks on a copy of the board,
+// the network does not learn, ctx.value stays and no tie is drawn for.
+RootScores rank_root_moves(SearchContext& ctx, EngineKind engine);
+
 // Faces by which the front ends show how the computer rates its move.
 extern const char* const mood_faces[16];
 // Index into mood_faces for a move score: (v >> 4) + 7 clamped to 0..15.

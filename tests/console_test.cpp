@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <span>
 
 #include "data_util.h"
 #include "exe_runner.h"
+#include "search/engine.h"
+#include "ui/game_record.h"
 
 namespace fs = std::filesystem;
 
@@ -83,6 +86,7 @@ TEST_F(Console, ScriptedTextGame) {
   const std::string& e = r.err;
   EXPECT_NE(e.find("you> [a-h][1-8] : put your stone here.\nnew\t: new game.\nquit|exit  : exit.\n"),
             std::string::npos);
+  EXPECT_NE(e.find("exit.\nhint\t: your moves, scored by the engine.\n"), std::string::npos);
   EXPECT_EQ(count_of(e, "tavimor> you can't put here...\n"), 1);
   EXPECT_NE(e.find("error: unknown D3. see help.\n"), std::string::npos);
   EXPECT_NE(e.find("error: unknown i1. see help.\n"), std::string::npos);
@@ -223,6 +227,32 @@ TEST_F(Console, LearningOnlyWithTheNeuralEngine) {
   r = run_tavimor(dir_, {"-mode", "text", "-nnc", "-think", "traditional"}, move + "\nquit\n");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(lines_of(r.out), 1) << "the header alone";
+}
+
+// "hint" lists the engine's root scores best first and changes nothing: the
+// transcript gains only the list, the board and the prompt; the file is the same.
+TEST_F(Console, HintListsTheRootScoresAndChangesNothing) {
+  auto b = fresh_board();
+  ASSERT_EQ(play_first_moves(*b, 16), 16);
+  b->computer_colour = 3 - b->side;
+  auto net = zero_net();
+  std::mt19937 rng(5);
+  random_params(*net, rng, 0.7f, 0.07f);  // no tie for the reply to draw
+  Board work = *b;
+  SearchContext ctx{&work, net.get(), 0};
+  RootScores all;
+  engine_move(ctx, EngineKind::neuro, &all);
+  std::stable_sort(all.moves, all.moves + all.count, [](auto& x, auto& y) { return x.value > y.value; });
+  std::string hint, err[2], file[2];
+  for (const RootMove& m : std::span(all.moves, all.count))
+    hint += "tavimor> " + square_name(m.row, m.col, false) + " " + std::to_string(m.value) + "\n";
+  for (const int k : {0, 1}) {  // the best move, then quit; with "hint" before them
+    ASSERT_TRUE(write_data_file(dir_, *b, *net));
+    err[k] = run_tavimor(dir_, {"-mode", "text"}, (k ? "hint\n" : "") + hint.substr(9, 3) + "quit\n").err;
+    file[k] = read_file(dir_ / "tavimor.dat");
+  }
+  EXPECT_EQ(err[1], err[0].insert(err[0].find("you> ") + 5, hint + board_text(*b) + "you> "));
+  EXPECT_TRUE(file[1] == file[0]);
 }
 
 // Two demo runs from prepared late positions: the neural engine plays each

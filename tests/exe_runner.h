@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct ExeResult {
@@ -140,11 +141,14 @@ inline ExeResult run_tavimor(const std::filesystem::path& dir, const std::vector
   return run_command(tavimor_command(), dir, args, input, prefix);
 }
 
-// The arguments for execv: the program under test's command, then args.
+// The arguments for execv: the program under test's command (or another),
+// then args.
 struct ExecArgs {
   std::vector<std::string> words;
   std::vector<char*> argv;
-  explicit ExecArgs(const std::vector<std::string>& args) : words(tavimor_command()) {
+  explicit ExecArgs(const std::vector<std::string>& args,
+                    std::vector<std::string> command = tavimor_command())
+      : words(std::move(command)) {
     words.insert(words.end(), args.begin(), args.end());
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -213,9 +217,11 @@ inline bool wait_for_text(const std::filesystem::path& file, const std::string& 
 // in_fd, standard output to out_fd (-1: dir/<tag>.out), standard error to
 // dir/<tag>.err. With gate_fd >= 0 the child first waits until the gate's
 // write end is closed, so that several runs can be let go at one moment.
-// in_fd and out_fd go to the child: the caller's copies are closed.
+// in_fd and out_fd go to the child: the caller's copies are closed. command
+// names another program to start.
 inline pid_t start_tavimor(const std::filesystem::path& dir, const std::vector<std::string>& args, int in_fd,
-                           const std::string& tag, int out_fd = -1, int gate_fd = -1) {
+                           const std::string& tag, int out_fd = -1, int gate_fd = -1,
+                           const std::vector<std::string>& command = tavimor_command()) {
   const pid_t pid = fork();
   if (pid != 0) {
     close(in_fd);
@@ -239,7 +245,14 @@ inline pid_t start_tavimor(const std::filesystem::path& dir, const std::vector<s
   }
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
-  ExecArgs exec(args);
+  ExecArgs exec(args, command);
   execv(exec.argv[0], exec.argv.data());
   _exit(127);
+}
+
+// Whether the process runs (a zombie does not).
+inline bool process_runs(pid_t pid) {
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t state = stat.rfind(") ");
+  return state != std::string::npos && state + 2 < stat.size() && stat[state + 2] != 'Z';
 }

@@ -67,6 +67,13 @@ std::string ggf_of(const Board& start, const std::vector<RecordMove>& moves, std
   return g + ";)";
 }
 
+// The bytes from ' ' to '~'.
+const std::string kPrintableAscii = [] {
+  std::string s;
+  for (char c = ' '; c <= '~'; ++c) s += c;
+  return s;
+}();
+
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -204,11 +211,15 @@ TEST_F(Nboard, BadGamesAndMovesKeepThePosition) {
       "move Z9",
       "move",
       "A1/1/1",
+      // Bytes that are not printable ASCII are never echoed.
+      std::string("move \x01\0\xff\x1b[2J", 10),
+      "set game (;BO[8 \x1b\x9b" + usual.substr(2) + " *];)",
+      "set game (;GM[\x07\xfe];)",
   };
   std::string input = "nboard 2\nset depth 3\nset game (;GM[Othello]BO[8 " + usual +
                       " *]B[F5]W[F6]B[D3]W[C5]B[E6]W[F7]B[E7]W[F4];)\nhint 64\n";
   for (const auto& b : bad) input += b + "\n";
-  input += "hint 64\nping 5\nquit\n";
+  input += "hint 64\nping \x01\xff\x1b]0;\x07\nping 12\x7f\nping 5\nquit\n";  // the first two: ignored
   const ExeResult r = run({"-think", "traditional"}, input);
   EXPECT_EQ(r.status, 0) << r.err;
   const auto lines = lines_of(r.out);
@@ -223,6 +234,8 @@ TEST_F(Nboard, BadGamesAndMovesKeepThePosition) {
   EXPECT_GT(block, 2u);
   for (std::size_t i = 0; i < bad.size(); ++i)
     EXPECT_EQ(lines[1 + block + i].rfind("status error: ", 0), 0u) << bad[i] << ": " << lines[1 + block + i];
+  EXPECT_EQ(r.raw_out.find_first_not_of(std::string("\n") + kPrintableAscii), std::string::npos) << r.raw_out;
+  EXPECT_TRUE(contains(r.err, "note: ignored a ping whose argument is not a number.")) << r.err;
 }
 
 TEST_F(Nboard, EndOfInputEndsTheEngine) {

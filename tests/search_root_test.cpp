@@ -139,6 +139,11 @@ TEST(Root, TieGoesToTheLaterSquareOneTimeInThree) {
       later += b->cursor_row == 3;  // (3,1) is square 16, after (1,3), square 2
     }
     EXPECT_NEAR(later, 1000, 150) << "ply " << e.ply;
+    // The scores of a hint draw for no tie.
+    *b = *start;
+    const uint32_t state = rand15_state();
+    const RootScores ranked = rank_root_moves(ctx, EngineKind::traditional);
+    EXPECT_TRUE(rand15_state() == state && ranked.count == 2 && ranked.moves[1].value == e.score);
   }
 }
 

@@ -3,7 +3,10 @@
 // that starts every game at ply 52 so that a game takes moments.
 #include "app/train.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <random>
@@ -178,6 +181,64 @@ TEST_F(Train, RefusesToStartOnABadFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("'train.csv' is not a record"), std::string::npos) << r.err;
   EXPECT_EQ(read_file(dir_ / "train.csv"), "name,value\n");
+}
+
+// Links at the runner's file names are replaced, never written through, and
+// no temporary file stays.
+TEST_F(Train, LinksAtItsFilesAreNotFollowed) {
+  write_file(dir_ / "victim", "untouched\n");
+  write_file(dir_ / "empty-victim", "");
+  const std::vector<std::string> names = {"train.err", "train.out", "train.csv", "train.gp", "train.png"};
+  for (const auto& name : names)
+    fs::create_symlink(name == "train.csv" ? "empty-victim" : "victim", dir_ / name);
+  const auto r = train("1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(dir_ / "victim"), "untouched\n");
+  EXPECT_EQ(read_file(dir_ / "empty-victim"), "");
+  for (const auto& name : names) EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / name))) << name;
+  EXPECT_EQ(record().size(), 1u);
+  EXPECT_EQ(read_file(dir_ / "train.png").rfind("\x89PNG", 0), 0u);
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+}
+
+// A stop signal to the runner reaches its game, which saves, and the runner
+// waits for it and then ends by the signal; a runner killed outright takes
+// its game with it a little later. The game is a script that starts the
+// real program at its prompt (on a FIFO held open here) as a process of its
+// own.
+TEST_F(Train, KillingTheRunnerEndsItsGame) {
+  ASSERT_EQ(mkfifo((dir_ / "game.fifo").c_str(), 0600), 0);
+  const int fifo = open((dir_ / "game.fifo").c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(fifo, 0);
+  write_file(dir_ / "game.sh", "#!/bin/sh\n" + shell_quote(TAVIMOR_EXE) +
+                                   " -mode text <game.fifo 2>game.err &\necho $! >tavimor.pid\nwait\n");
+  fs::permissions(dir_ / "game.sh", fs::perms::owner_all);
+  for (const int sig : {SIGTERM, SIGKILL}) {
+    fs::remove(dir_ / "tavimor.pid");
+    fs::remove(dir_ / "game.err");
+    pid_t runner = start_tavimor(dir_, {"3", "-program", (dir_ / "game.sh").string()},
+                                 open("/dev/null", O_RDONLY), "runner", -1, -1, {TAVIMOR_TRAIN_EXE});
+    ASSERT_TRUE(wait_for_text(dir_ / "game.err", "tavimor> ")) << sig;
+    const pid_t game = std::atoi(read_file(dir_ / "tavimor.pid").c_str());
+    ASSERT_GT(game, 0);
+    kill(runner, sig);
+    EXPECT_EQ(wait_exit(runner, 120000), 128 + sig);
+    // A stop is waited for; after a kill the game is told to stop.
+    for (const int64_t deadline = now_ms() + (sig == SIGKILL ? 60000 : 0);
+         process_runs(game) && now_ms() < deadline;)
+      sleep_ms(20);
+    EXPECT_FALSE(process_runs(game)) << sig;
+    EXPECT_TRUE(wait_for_text(dir_ / "game.err", "datafile was saved", 1, 5000))
+        << read_file(dir_ / "game.err");
+    if (sig == SIGTERM) {
+      EXPECT_TRUE(contains(read_file(dir_ / "runner.err"), "note: stopped during game 1;"))
+          << read_file(dir_ / "runner.err");
+    }
+    if (process_runs(game)) kill(game, SIGKILL);
+    stop_process(runner);
+  }
+  close(fifo);
 }
 
 // Without -program the runner plays with the program beside it, started

@@ -15,6 +15,7 @@
 #include "nn/neural_net.h"
 #include "scene_view.h"
 #include "search/engine.h"
+#include "ui/window_logic.h"
 #include "x_display.h"
 
 namespace fs = std::filesystem;
@@ -481,6 +482,57 @@ TEST_F(WindowX, LastMoveEndsTheGameAndTheNextOneStarts) {
   EXPECT_EQ(saved->ply, 0);
   EXPECT_EQ(saved->computer_colour, 2);
   EXPECT_EQ(saved->engine, 0);
+}
+
+// The layer (h): marks on exactly the legal squares, the counts, the last move;
+// off, the scene as it was. The reply is the only best: the game as without h.
+TEST_F(WindowX, AssistanceLayer) {
+  std::unique_ptr<Board> reply;
+  const auto unique_reply = [&](Board& b) {
+    b.computer_colour = 3 - b.side;
+    b.engine = 0;
+    reply = std::make_unique<Board>(b);
+    play(*reply, square_row(legal_squares(b)[0]), square_col(legal_squares(b)[0]));
+    SearchContext ctx{reply.get(), net_.get(), 0};
+    RootScores all;
+    return engine_move(ctx, EngineKind::traditional, &all).played && can_move_now(*reply) &&
+           std::count_if(all.moves, all.moves + all.count, [&](auto& m) { return m.value == ctx.value; }) ==
+               1;
+  };
+  auto game = find_game([](const Board& b) { return b.ply == 20 && can_move_now(b); }, unique_reply);
+  ASSERT_TRUE(game);
+  // Magenta at each square's near left corner, the counts' dots, orange by the spindle.
+  const auto layer_shows = [](const Image& i, const Board& b) {
+    const std::string counts = "DARK " + std::to_string(b.discs1) + "  LIGHT " + std::to_string(b.discs2) +
+                               (b.side == 1 ? "  DARK" : "  LIGHT") + " TO MOVE";
+    const FlatText at = status_line_place(i.width, i.height, static_cast<int>(counts.size()));
+    uint64_t marked = 0;
+    for (int s = 0; s < 64; ++s) {
+      const Rgb c = colour_at(i, square_x(square_row(s)) - 5.0, 0.5, square_z(square_col(s)) + 5.0);
+      marked |= uint64_t{c.r > 170 && c.b > 170 && c.g < 110} << s;
+    }
+    bool dots = true;
+    for (int k = 0; k < kGlyphDots * static_cast<int>(counts.size()); ++k) {
+      const int p = k / kGlyphDots, g = glyph_index(counts[p]), d = k % kGlyphDots, half = at.dot / 2;
+      const Rgb c = i.at(at.x + (kGlyphAdvance * p + d % 5) * at.dot + half, at.y + d / 5 * at.dot + half);
+      dots = dots && (g < 0 || hue_of(c) == (glyph_bitmaps[g][d] != 0 ? Hue::light : Hue::black));
+    }
+    const Rgb last = colour_at(i, square_x(b.cursor_row) - 1.5, 2.4, square_z(b.cursor_col) + 1.5);
+    return marked == legal_set(b) && dots && last.r > 200 && last.g > 90 && last.g < 170 && last.b < 60;
+  };
+  prepare(*game);
+  launch();
+  const Image plain = wait_for([&](const Image& i) { return board_shows(i, *game, true); }, "the position");
+  key("h");
+  wait_for([&](const Image& i) { return layer_shows(i, *game); }, "the layer");
+  key("h");
+  wait_for([&](const Image& i) { return i.rgb == plain.rgb; }, "the scene as it was, after h twice");
+  key("h");
+  click_square(plain, square_row(legal_squares(*game)[0]), square_col(legal_squares(*game)[0]));
+  wait_for([&](const Image& i) { return layer_shows(i, *reply); }, "the layer after the computer's reply");
+  close_window();
+  const auto saved = saved_board();
+  EXPECT_TRUE(saved && saved->ply == reply->ply && board_stones(*saved) == board_stones(*reply));
 }
 
 // The run ends without a close request: SIGTERM, or the window destroyed by

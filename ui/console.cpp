@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "search/engine.h"
+#include "ui/game_record.h"
 
 namespace {
 
@@ -46,11 +47,33 @@ void print_result_line(int result, int computer_colour, const char* me, const ch
   }
 }
 
+// The human's legal moves with the engine's scores, best first, one a line.
+// Nothing changes: no move, no learning, no random draw.
+void print_hint(SearchContext& ctx) {
+  const Board& b = *ctx.board;
+  if (b.side == b.computer_colour) {  // the human has passed
+    std::fputs("tavimor> no hint: you can put no where...\n", stderr);
+    return;
+  }
+  const RootScores ranked = rank_root_moves(ctx, engine_of(b));
+  if (ranked.count == 0) std::fputs("tavimor> no hint: the game is over.\n", stderr);
+  for (int i = 0; i < ranked.count; ++i) {
+    const RootMove& m = ranked.moves[i];
+    std::fprintf(stderr, "tavimor> %s %d\n", square_name(m.row, m.col, false).c_str(), m.value);
+  }
+}
+
 // The human's command line, handled by the first rule that matches. Returns
 // false when the dialogue is to end.
-bool handle_line(const std::string& line, ConsoleState& state, Board& b) {
+bool handle_line(const std::string& line, ConsoleState& state, SearchContext& ctx) {
+  Board& b = *ctx.board;
   if (line == "help") {
-    std::fputs("[a-h][1-8] : put your stone here.\nnew\t: new game.\nquit|exit  : exit.\n", stderr);
+    std::fputs(
+        "[a-h][1-8] : put your stone here.\nnew\t: new game.\nquit|exit  : exit.\n"
+        "hint\t: your moves, scored by the engine.\n",
+        stderr);
+  } else if (line == "hint") {
+    print_hint(ctx);
   } else if (line.size() >= 2 && line[0] >= 'a' && line[0] <= 'h' && line[1] >= '1' && line[1] <= '8') {
     state.move_row = line[0] - 'a' + 1;
     state.move_col = line[1] - '0';
@@ -145,7 +168,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
                    kLineChars);
       return;
     }
-    if (!handle_line(line, state, b)) return;
+    if (!handle_line(line, state, ctx)) return;
   }
 }
 

@@ -15,8 +15,19 @@ constexpr int kTraditionalPlies = kDeepLimit + 2;
 constexpr int kNeuroPlies = kNeuroDepth + 2;
 constexpr std::size_t kLongestLine = 1 << 16;  // a game record is a few hundred bytes
 
+// text with every byte that is not printable ASCII (a control byte, a byte
+// of a multibyte character) as '?': what the engine says never carries the
+// bytes it was sent.
+std::string printable(const std::string& text) {
+  std::string clean = text;
+  for (char& c : clean)
+    if (c < ' ' || c > '~') c = '?';
+  return clean;
+}
+
+// One protocol line, printable ASCII whatever its parts held.
 void send(const NboardSession& s, const std::string& line) {
-  std::fputs(line.c_str(), s.out);
+  std::fputs(printable(line).c_str(), s.out);
   std::fputc('\n', s.out);
   std::fflush(s.out);
 }
@@ -48,7 +59,7 @@ int shown_depth(const Board& b, EngineKind engine) {
 
 void report_error(const NboardSession& s, const std::string& what) {
   send(s, "status error: " + what + "; the position is unchanged");
-  std::fprintf(stderr, "error: %s.\n", what.c_str());
+  std::fprintf(stderr, "error: %s.\n", printable(what).c_str());
 }
 
 void set_game(NboardSession& s, const std::string& text) {
@@ -99,10 +110,7 @@ void hint(NboardSession& s, const std::string& arg) {
     const bool passed = w.pass_flag != 0;
     const int depth = shown_depth(w, s.engine);
     SearchContext c{&w, s.ctx->net, 0};
-    RootScores all;
-    engine_move(c, s.engine, &all);
-    std::stable_sort(all.moves, all.moves + all.count,
-                     [](const RootMove& a, const RootMove& b) { return a.value > b.value; });
+    const RootScores all = rank_root_moves(c, s.engine);
     const std::string tail = " 0 " + std::to_string(depth);
     if (passed) {
       // The side to move must pass: the pass is worth the other side's best.
@@ -173,11 +181,14 @@ bool nboard_command(NboardSession& s, const std::string& line) {
   } else if (word == "ping") {
     std::string more;
     const std::string n = split_word(rest, more);
-    send(s, n.empty() ? "pong" : "pong " + n);
+    if (n.find_first_not_of("0123456789") != std::string::npos)
+      std::fputs("note: ignored a ping whose argument is not a number.\n", stderr);
+    else
+      send(s, n.empty() ? "pong" : "pong " + n);
   } else if (word == "learn") {
     send(s, "learned");
   } else {
-    std::fprintf(stderr, "note: ignored the command '%s'.\n", word.c_str());
+    std::fprintf(stderr, "note: ignored the command '%s'.\n", printable(word).c_str());
   }
   return true;
 }

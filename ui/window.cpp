@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "ui/cube_font.h"
 #include "ui/window_logic.h"
@@ -23,6 +24,16 @@ const GLfloat kSpecular[4] = {0.1f, 0.1f, 0.1f, 1.0f};
 const GLfloat kLightPosition[4] = {200.0f, 50.0f, 170.0f, 1.0f};
 constexpr GLint kSphereSlices = 20;
 constexpr GLint kSphereStacks = 20;
+// The assistance layer: unlit flat marks, so that they keep their colour in
+// every scheme, and the scores in outlined text.
+const GLfloat kMoveMark[3] = {0.85f, 0.25f, 0.85f};  // a legal square of the human's turn
+const GLfloat kLastMark[3] = {1.0f, 0.5f, 0.0f};     // on the disc of the last move
+const GLfloat kOutline[3] = {0.0f, 0.0f, 0.0f};
+constexpr float kMoveMarkHalf = 5.5f;    // a square is 12 wide
+constexpr float kMoveMarkHeight = 0.5f;  // above the empty square's dot
+constexpr float kLastMarkHalf = 2.0f;
+constexpr float kLastMarkHeight = 2.4f;  // just above a disc's top at rest
+constexpr int kScoreRise = 4;            // pixels from a score's baseline to the square's centre
 
 WindowState g_window = make_window_state();
 bool g_window_open = false;  // glutCreateWindow has returned
@@ -85,8 +96,94 @@ void draw_message(const char* message) {
   }
 }
 
+float square_centre(int row_or_col) { return (static_cast<float>(row_or_col) - 4.5f) * 12.0f; }
+
+// A flat square of the given half side, parallel to the board, in one colour.
+void flat_square(float x, float y, float z, float half, const GLfloat* colour) {
+  glColor3fv(colour);
+  glBegin(GL_QUADS);
+  glVertex3f(x - half, y, z - half);
+  glVertex3f(x - half, y, z + half);
+  glVertex3f(x + half, y, z + half);
+  glVertex3f(x + half, y, z - half);
+  glEnd();
+}
+
+// The layer's marks on the board: the squares of the hints and the last move.
+void draw_layer_marks(const Board& b, const RootScores* hints) {
+  glDisable(GL_LIGHTING);
+  for (int i = 0; hints != nullptr && i < hints->count; ++i)
+    flat_square(square_centre(hints->moves[i].row), kMoveMarkHeight, square_centre(hints->moves[i].col),
+                kMoveMarkHalf, kMoveMark);
+  if (has_last_move(b)) {
+    const int32_t* from = previous_plane(b);
+    flat_square(square_centre(record_get(from, kRecRow)), kLastMarkHeight,
+                square_centre(record_get(from, kRecCol)), kLastMarkHalf, kLastMark);
+  }
+  glEnable(GL_LIGHTING);
+}
+
+// Text in the window library's bitmap font, centred on the world point
+// (x, y, z), moved by (dx, dy) pixels.
+void bitmap_text(float x, float y, float z, const char* text, const GLfloat* colour, int dx, int dy) {
+  const auto* chars = reinterpret_cast<const unsigned char*>(text);
+  glColor3fv(colour);  // the raster position takes the current colour
+  glRasterPos3f(x, y, z);
+  const int wide = glutBitmapLength(GLUT_BITMAP_HELVETICA_12, chars);
+  glBitmap(0, 0, 0.0f, 0.0f, static_cast<GLfloat>(dx - wide / 2), static_cast<GLfloat>(dy - kScoreRise),
+           nullptr);
+  glutBitmapString(GLUT_BITMAP_HELVETICA_12, chars);
+}
+
+// The layer's text over the scene: each hint's score on its square, light
+// with a dark outline, and the line of counts under the board in the
+// window's font, its dots drawn as squares of pixels.
+void draw_layer_text(const Board& b, const RootScores* hints) {
+  glDisable(GL_LIGHTING);
+  glDisable(GL_DEPTH_TEST);
+  for (int i = 0; hints != nullptr && i < hints->count; ++i) {
+    const RootMove& m = hints->moves[i];
+    const std::string score = std::to_string(m.value);
+    const float x = square_centre(m.row), z = square_centre(m.col);
+    for (const int d : {-1, 1}) {
+      bitmap_text(x, kMoveMarkHeight, z, score.c_str(), kOutline, d, 0);
+      bitmap_text(x, kMoveMarkHeight, z, score.c_str(), kOutline, 0, d);
+    }
+    bitmap_text(x, kMoveMarkHeight, z, score.c_str(), kLight, 0, 0);
+  }
+
+  const std::string line = status_line(b);
+  const FlatText at =
+      status_line_place(g_window.window_width, g_window.window_height, static_cast<int>(line.size()));
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluOrtho2D(0.0, g_window.window_width, g_window.window_height, 0.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glColor3fv(kLight);
+  glBegin(GL_QUADS);
+  for (std::size_t p = 0; p < line.size(); ++p) {
+    const int g = glyph_index(line[p]);
+    for (int k = 0; g >= 0 && k < kGlyphDots; ++k) {
+      if (glyph_bitmaps[g][k] == 0) continue;
+      const auto x =
+          static_cast<GLfloat>(at.x + (kGlyphAdvance * static_cast<int>(p) + k % kGlyphLineDots) * at.dot);
+      const auto y = static_cast<GLfloat>(at.y + k / kGlyphLineDots * at.dot);
+      const auto d = static_cast<GLfloat>(at.dot);
+      glVertex2f(x, y);
+      glVertex2f(x, y + d);
+      glVertex2f(x + d, y + d);
+      glVertex2f(x + d, y);
+    }
+  }
+  glEnd();
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_LIGHTING);
+}
+
 void on_display() {
   const Board& b = *g_setup.ctx->board;
+  const RootScores* hints = refresh_hints(g_window, *g_setup.ctx);
   GLfloat board_colour[4], accent[4];
   const int accent_k = accent_scheme(b.colour_scheme);
   for (int i = 0; i < 3; ++i) {
@@ -137,6 +234,7 @@ void on_display() {
     }
     glPopMatrix();
   }
+  if (g_window.assist != 0) draw_layer_marks(b, hints);
 
   // The cursor spindle and the ball of the side to move, on the human's turn only.
   if (human_to_move(b)) {
@@ -175,6 +273,7 @@ void on_display() {
   glPopMatrix();
 
   if (g_window.message[0] != '\0') draw_message(g_window.message);
+  if (g_window.assist != 0) draw_layer_text(b, hints);
 
   glutSwapBuffers();
 }

@@ -1,9 +1,12 @@
 #include "ui/window_logic.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "search/bitboard.h"
 #include "search/engine.h"
+#include "ui/cube_font.h"
 
 namespace {
 
@@ -58,6 +61,16 @@ void toggle_engine(WindowState& w, Board& b, WindowEffects& e) {
   e.redraw = true;
 }
 
+HintKey hint_key(const Board& b) {
+  const int32_t* plane = current_plane(b);
+  int last = -1;
+  if (has_last_move(b)) {
+    const int32_t* from = previous_plane(b);
+    last = 8 * (record_get(from, kRecRow) - 1) + record_get(from, kRecCol) - 1;
+  }
+  return HintKey{{stones_of(plane, 1), stones_of(plane, 2)}, b.side, b.ply, last, b.engine};
+}
+
 int wrap_square(int v) { return v < 1 ? 8 : v > 8 ? 1 : v; }
 
 // Truncated toward zero and clamped to 1..8, without converting values an
@@ -108,8 +121,37 @@ bool game_is_over(const Board& b) {
   return check_end(copy) == 1;
 }
 
+const RootScores* refresh_hints(WindowState& w, SearchContext& ctx) {
+  const Board& b = *ctx.board;
+  if (w.assist == 0 || w.busy != 0 || !human_to_move(b)) return nullptr;
+  const HintKey key = hint_key(b);
+  if (!w.hints.valid || !(w.hints.key == key)) {
+    w.hints.ranked = rank_root_moves(ctx, engine_of(b));
+    w.hints.key = key;
+    w.hints.valid = true;
+  }
+  return &w.hints.ranked;
+}
+
+std::string status_line(const Board& b) {
+  const std::string counts = "DARK " + std::to_string(b.discs1) + "  LIGHT " + std::to_string(b.discs2);
+  if (game_is_over(b)) return counts + "  GAME OVER";
+  return counts + "  " + (b.side == 1 ? "DARK" : "LIGHT") + " TO MOVE";
+}
+
+FlatText status_line_place(float width, float height, int n) {
+  const int dot = std::max(1, std::min(static_cast<int>(width) / 250, static_cast<int>(height) / 200));
+  const int wide = (kGlyphAdvance * n - 1) * dot;
+  return FlatText{(static_cast<int>(width) - wide) / 2, static_cast<int>(height) - 7 * dot, dot};
+}
+
 WindowEffects key_pressed(WindowState& w, Board& b, unsigned char key) {
   WindowEffects e{};
+  if (key == 'h' && w.busy == 0) {
+    w.assist = 1 - w.assist;
+    e.redraw = true;
+    return e;
+  }
   if (!input_allowed(w, b)) return e;
   switch (key) {
     case kKeyEnter:
@@ -203,6 +245,7 @@ WindowEffects run_step(WindowState& w, SearchContext& ctx, const EngineCalls& en
     e.redraw = true;
   } else if (!human_to_move(b)) {
     computer_move(ctx, engine_of(b), nullptr, engines);
+    w.hints.valid = false;  // the network may have learned
     add_timer(e, WindowTimer::step_game, kReplyDelayMs, 0);
     add_timer(e, WindowTimer::animate_flip, kFirstFrameMs, kFlipFrames);
     set_message(w, mood_faces[mood_index(ctx.value)]);

@@ -5,11 +5,31 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "game/board.h"
 #include "search/engine.h"
 
 inline constexpr int kMessageBytes = 256;
+
+// The position a set of move scores belongs to: the stones, the side to move,
+// the ply and the last move (the network looks at both), and the engine.
+struct HintKey {
+  uint64_t stones[2];
+  int side;
+  int ply;
+  int last_move;  // the square of the last move, -1 when none
+  int engine;
+  bool operator==(const HintKey&) const = default;
+};
+
+// The scores the assistance layer shows on the human's turn, kept for the
+// position they were computed for.
+struct MoveHints {
+  bool valid;  // false until computed, and after a computer move (the network may have learned)
+  HintKey key;
+  RootScores ranked;
+};
 
 struct WindowState {
   char message[kMessageBytes];  // the one line of text the scene shows; empty shows nothing
@@ -18,6 +38,8 @@ struct WindowState {
   int busy;                     // 1 while the game-flow step runs
   float window_width;           // client size in pixels
   float window_height;
+  int assist;       // 1 while the assistance layer shows (the h key; off at start)
+  MoveHints hints;  // the layer's move scores
 };
 
 // Empty message, nothing moving, 500 x 400.
@@ -99,7 +121,28 @@ void game_over_message(const Board& b, char (&out)[kMessageBytes]);
 // True when neither side can move or the board is full; b is not changed.
 bool game_is_over(const Board& b);
 
-// Input. Each does nothing while the step runs or while it is not the human's turn.
+// The assistance layer's scores for the human's turn: the legal moves of the
+// position with the current engine's scores, best first, computed once per
+// position and kept in w.hints. Null while the layer is off, during the step
+// or when the computer is to move.
+const RootScores* refresh_hints(WindowState& w, SearchContext& ctx);
+
+// The layer's line under the board: the stones of each colour and whose turn
+// it is, such as "DARK 12  LIGHT 10  DARK TO MOVE", or "GAME OVER" for the turn.
+std::string status_line(const Board& b);
+
+// Where a line of n characters in the window's font goes when drawn flat on
+// the screen, the dots as squares of `dot` pixels: centred, in the strip under
+// the board (which ends 7 percent of the height above the bottom).
+struct FlatText {
+  int x;    // the first character's left edge, from the window's left
+  int y;    // the top line of dots, from the window's top
+  int dot;  // pixels per dot
+};
+FlatText status_line_place(float width, float height, int n);
+
+// Input. The h key toggles the assistance layer at any time but during the
+// step; every other input does nothing while the step runs or while it is not the human's turn.
 WindowEffects key_pressed(WindowState& w, Board& b, unsigned char key);
 WindowEffects special_key_pressed(WindowState& w, Board& b, int key);
 WindowEffects mouse_pressed(WindowState& w, Board& b, int button, int state, int x, int y);
