@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "nn_util.h"
 
@@ -39,6 +40,28 @@ TEST(Teach, AgreementRisesAboveAFixedTable) {
   EXPECT_GT(after.teacher, before.teacher + 0.05);
   EXPECT_LT(after.preference, 0.8) << "a network that learned one order of squares";
   EXPECT_EQ(teach_record_line(2, 40000, 1.5, after, table, 3.0).rfind("2,40000,1.5000,", 0), 0u);
+}
+
+TEST(Teach, CommandLine) {
+  const auto parse = [](std::vector<const char*> words, TeachArgs& args) {
+    words.insert(words.begin(), "tavimor-train");
+    return parse_teach_args(static_cast<int>(words.size()), const_cast<char**>(words.data()), args);
+  };
+  TeachArgs args;
+  EXPECT_TRUE(parse({"-teach", "200000"}, args));
+  EXPECT_EQ(args.positions, 200000);
+  EXPECT_EQ(args.passes, 8);
+  EXPECT_TRUE(parse({"-teach", "5", "-passes", "0"}, args));
+  EXPECT_EQ(args.passes, 0);
+  for (const auto& bad : std::vector<std::vector<const char*>>{{"-teach"},
+                                                               {"-teach", "0"},
+                                                               {"-teach", "-5"},
+                                                               {"-teach", "5x"},
+                                                               {"-teach", "5", "-passes"},
+                                                               {"-teach", "5", "-passes", "101"},
+                                                               {"-teach", "5", "-Passes", "2"},
+                                                               {"-Teach", "5"}})
+    EXPECT_FALSE(parse(bad, args)) << bad.size();
 }
 
 }  // namespace
