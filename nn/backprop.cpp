@@ -89,7 +89,6 @@ void backprop_forward(const NeuralNet& net, BackpropWork& work, int count) {
     const int n_in = NAC[L], n_out = NAC[L + 1];
     gemm(false, true, count, n_out, n_in, work.act[L].data(), kSlots, &net.weight[L][0][0], kSlots, 0.0f,
          work.raw[L + 1].data(), kSlots);
-#pragma omp parallel for schedule(static)
     for (int i = 0; i < count; ++i) {
       const float* r = row_of(work.raw[L + 1], i);
       float* a = row_of(work.act[L + 1], i);
@@ -139,7 +138,6 @@ double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_
   // The output errors: d loss / d score(q) = sharpness (p(q) - taught share),
   // spread over the eight outputs that fold into square q (each with weight
   // +-1/8), times the squash's slope.
-#pragma omp parallel for schedule(static) reduction(+ : loss)
   for (int i = 0; i < count; ++i) {
     float* e = row_of(work.error[out], i);
     std::fill(e, e + kSlots, 0.0f);
@@ -172,7 +170,6 @@ double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_
     // Through the scale: raw r_j enters as bsd r_j, and bsd = 0.5 / sqrt(v)
     // with v = sum r^2 / 512 - (sum r / 512)^2, so d bsd / d r_j =
     // -(4 / 512) bsd^3 (r_j - sum r / 512).
-#pragma omp parallel for schedule(static)
     for (int i = 0; i < count; ++i) {
       const float* e = row_of(work.error[L], i);
       const float* r = row_of(work.raw[L], i);
@@ -200,7 +197,6 @@ double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_
     // The errors of the layer below: d loss / d act, times its slope.
     gemm(false, false, count, n_in, n, work.back.data(), kSlots, &net.weight[L - 1][0][0], kSlots, 0.0f,
          work.error[L - 1].data(), kSlots);
-#pragma omp parallel for schedule(static)
     for (int i = 0; i < count; ++i) {
       float* e = row_of(work.error[L - 1], i);
       const float* a = row_of(work.act[L - 1], i);
@@ -221,7 +217,6 @@ void backprop_apply(NeuralNet& net, const Gradient& grad, float rate) {
   };
   for (int L = 0; L < kLayers; ++L)
     for (int j = 0; j < NAC[L]; ++j) step(net.bias[L][j], grad.bias[L * kSlots + j], 0.0f);
-#pragma omp parallel for schedule(static)
   for (int row = 0; row < (kLayers - 1) * kSlots; ++row) {
     const int L = row / kSlots, j = row % kSlots;
     if (j >= NAC[L + 1]) continue;
@@ -247,7 +242,6 @@ void backprop_apply_adam(NeuralNet& net, const Gradient& grad, Gradient& first, 
       const int at = L * kSlots + j;
       adam(net.bias[L][j], grad.bias[at], first.bias[at], second.bias[at], 0.0f);
     }
-#pragma omp parallel for schedule(static)
   for (int row = 0; row < (kLayers - 1) * kSlots; ++row) {
     const int L = row / kSlots, j = row % kSlots;
     if (j >= NAC[L + 1]) continue;
