@@ -31,7 +31,7 @@ constexpr int kBatch = 256;           // positions a minibatch
 constexpr float kTeachRate = 0.003f;  // Adam's rate at the first pass
 constexpr int kFailed = 1;
 constexpr uint32_t kGatherSeed = 20261209u;
-constexpr char kCacheMagic[8] = {'T', 'V', 'T', 'E', 'A', 'C', 'H', '1'};
+constexpr char kCacheMagic[8] = {'T', 'V', 'T', 'E', 'A', 'C', 'H', '2'};
 
 int lowest_square(uint64_t set) { return std::countr_zero(set); }
 
@@ -81,6 +81,11 @@ bool parse_teach_args(int argc, char** argv, TeachArgs& args) {
     return false;
   for (int i = 3; i < argc; i += 2) {
     long n = 0;
+    if (std::strcmp(argv[i], "-replies") == 0) {
+      args.replies = true;
+      --i;
+      continue;
+    }
     if (i + 1 >= argc || std::strcmp(argv[i], "-passes") != 0 || !number(argv[i + 1], 0, kMaxPasses, n))
       return false;
     args.passes = static_cast<int>(n);
@@ -92,7 +97,7 @@ namespace {
 
 // The positions of one teacher's game from an opening of random moves drawn
 // from seed (and the tie draws inside the searches seeded from it too).
-std::vector<TaughtPosition> teacher_game(uint32_t seed) {
+std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies) {
   std::vector<TaughtPosition> game;
   auto board = std::make_unique<Board>();
   SearchContext ctx{board.get(), nullptr, 0};  // the traditional engine reads no network
@@ -101,7 +106,8 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed) {
   new_game(*board);
   const int opening = static_cast<int>(rng() % kOpeningMoves);
   while (check_end(*board) == 0) {
-    TaughtPosition t{net_position(current_plane(*board), board->ply == 0), 0};
+    TaughtPosition t{net_position(current_plane(*board), board->ply == 0), 0, 0};
+    t.legal = t.position.legal;
     if (board->ply < opening) {
       uint64_t s = t.position.legal;
       for (int skip = static_cast<int>(rng() % std::popcount(s)); skip > 0; --skip) s &= s - 1;
@@ -118,12 +124,20 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed) {
         t.best |= uint64_t{1} << (8 * (all.moves[i].row - 1) + all.moves[i].col - 1);
     game.push_back(t);
   }
+  if (replies && !game.empty()) {
+    for (size_t k = 0; k + 1 < game.size(); ++k) {
+      game[k].best = game[k + 1].best;
+      game[k].legal = game[k + 1].legal;
+    }
+    game.pop_back();
+  }
   return game;
 }
 
 }  // namespace
 
-TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long, void*), void* user) {
+TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long, void*), void* user,
+                          bool replies) {
   TeachSet set;
   const long held_count = std::max(1L, count / kHeldOutEvery);
   // The games run side by side, one a thread (the searches' own root loops
@@ -133,7 +147,8 @@ TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long, void
   std::vector<std::vector<TaughtPosition>> games(kBlock);
   for (long first = 0;; first += kBlock) {
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int g = 0; g < kBlock; ++g) games[g] = teacher_game(seed + static_cast<uint32_t>(first + g) * 7919u);
+    for (int g = 0; g < kBlock; ++g)
+      games[g] = teacher_game(seed + static_cast<uint32_t>(first + g) * 7919u, replies);
     for (int g = 0; g < kBlock; ++g) {
       const bool held = (first + g) % kHeldOutEvery == kHeldOutEvery - 1;
       std::vector<TaughtPosition>& into = held ? set.held : set.taught;
@@ -171,10 +186,10 @@ Agreement agreement(const NeuralNet& net, const std::vector<TaughtPosition>& set
     for (int q = 0; q < 64; ++q) mean[q] += s[q] / static_cast<float>(n);
   long hits = 0, same = 0;
   for (long i = 0; i < n; ++i) {
-    const int choice = best_by(scores[i].data(), set[i].position.legal);
+    const int choice = best_by(scores[i].data(), set[i].legal);
     if (choice < 0) continue;
     hits += (set[i].best >> choice & 1) != 0;
-    same += choice == best_by(mean, set[i].position.legal);
+    same += choice == best_by(mean, set[i].legal);
   }
   // Dead neurons, through the batched forward pass.
   BackpropWork work = make_backprop_work(kBatch);
@@ -199,14 +214,14 @@ double table_agreement(const std::vector<TaughtPosition>& from, const std::vecto
   double best[64] = {}, legal[64] = {};
   for (const TaughtPosition& t : from)
     for (int q = 0; q < 64; ++q) {
-      legal[q] += static_cast<double>(t.position.legal >> q & 1);
+      legal[q] += static_cast<double>(t.legal >> q & 1);
       best[q] += static_cast<double>(t.best >> q & 1);
     }
   float rank[64];
   for (int q = 0; q < 64; ++q) rank[q] = legal[q] > 0.0 ? static_cast<float>(best[q] / legal[q]) : 0.0f;
   long hits = 0;
   for (const TaughtPosition& t : set) {
-    const int choice = best_by(rank, t.position.legal);
+    const int choice = best_by(rank, t.legal);
     hits += choice >= 0 && (t.best >> choice & 1) != 0;
   }
   return set.empty() ? 0.0 : static_cast<double>(hits) / static_cast<double>(set.size());
@@ -224,7 +239,7 @@ double teach_pass(Teacher& teacher, NeuralNet& net, const std::vector<TaughtPosi
     for (int i = 0; i < count; ++i) {
       const TaughtPosition& t = set[order[done + i]];
       backprop_input(teacher.work, i, t.position);
-      teacher.legal[i] = t.position.legal;
+      teacher.legal[i] = t.legal;
       teacher.best[i] = t.best;
     }
     backprop_forward(net, teacher.work, count);
@@ -293,8 +308,8 @@ bool gather_progress(long done, void* user) {
 
 void pass_progress(long done, void* user) { static_cast<Progress*>(user)->show(done, false); }
 
-bool read_cache(long count, TeachSet& set) {
-  std::ifstream f(kTeachCacheName, std::ios::binary);
+bool read_cache(const char* name, long count, TeachSet& set) {
+  std::ifstream f(name, std::ios::binary);
   char magic[8];
   uint64_t sizes[2];
   if (!f.read(magic, sizeof magic) || std::memcmp(magic, kCacheMagic, sizeof magic) != 0 ||
@@ -314,14 +329,14 @@ bool read_cache(long count, TeachSet& set) {
   return true;
 }
 
-void write_cache(const TeachSet& set) {
-  std::ofstream f(kTeachCacheName, std::ios::binary | std::ios::trunc);
+void write_cache(const char* name, const TeachSet& set) {
+  std::ofstream f(name, std::ios::binary | std::ios::trunc);
   const uint64_t sizes[2] = {set.taught.size(), set.held.size()};
   f.write(kCacheMagic, sizeof kCacheMagic);
   f.write(reinterpret_cast<const char*>(sizes), sizeof sizes);
   f.write(reinterpret_cast<const char*>(set.taught.data()), set.taught.size() * sizeof(TaughtPosition));
   f.write(reinterpret_cast<const char*>(set.held.data()), set.held.size() * sizeof(TaughtPosition));
-  if (!f) std::fprintf(stderr, "note: the positions could not be kept in '%s'.\n", kTeachCacheName);
+  if (!f) std::fprintf(stderr, "note: the positions could not be kept in '%s'.\n", name);
 }
 
 }  // namespace
@@ -352,18 +367,19 @@ int run_teaching(const TeachArgs& args, bool terminal) {
   Progress progress;
   progress.terminal = terminal;
   TeachSet set;
-  if (read_cache(args.positions, set)) {
-    std::fprintf(stderr, "note: the labelled positions come from '%s'.\n", kTeachCacheName);
+  const char* cache = args.replies ? kTeachRepliesCacheName : kTeachCacheName;
+  if (read_cache(cache, args.positions, set)) {
+    std::fprintf(stderr, "note: the labelled positions come from '%s'.\n", cache);
   } else {
     progress.what = "labelling positions of the traditional engine's games";
     progress.total = args.positions + std::max(1L, args.positions / kHeldOutEvery);
-    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress);
+    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies);
     if (stop_signal() != 0) {
       std::fprintf(stderr, "\nnote: stopped while labelling; '%s' is kept as it was.\n", kDataFileName);
       end_by_signal(stop_signal());
     }
     progress.show(progress.total, true);
-    write_cache(set);
+    write_cache(cache, set);
   }
 
   std::ofstream record(kTeachRecordName, std::ios::binary | std::ios::trunc);

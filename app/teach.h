@@ -14,20 +14,27 @@ inline constexpr const char* kTeachRecordName = "teach.csv";
 inline constexpr const char* kTeachPictureName = "teach.png";
 inline constexpr const char* kTeachPlotName = "teach.gp";
 inline constexpr const char* kTeachCacheName = "teach.pos";
+inline constexpr const char* kTeachRepliesCacheName = "teach-replies.pos";
 
 struct TeachArgs {
-  long positions = 0;  // N
-  int passes = 8;      // 0: only measures the network of the data file
+  long positions = 0;    // N
+  int passes = 8;        // 0: only measures the network of the data file
+  bool replies = false;  // teach the replies (see TaughtPosition)
 };
-// "-teach N [-passes P]"; false for anything else.
+// "-teach N [-passes P] [-replies]"; false for anything else.
 bool parse_teach_args(int argc, char** argv, TeachArgs& args);
 
 // A position of a teacher's game as the network reads it (the plane of the
 // side to move, as the learning step reads the plane the move was played
 // from) and every move the teacher scored best in it.
+// With replies, the moves are those of the teacher's next move in the game
+// (the other side's reply, among the squares legal then): what the neural
+// search asks of the network, which scores the replies to a move from the
+// plane that move was played from.
 struct TaughtPosition {
   NetPosition position;
   uint64_t best;
+  uint64_t legal;  // the squares the choice is among
 };
 
 // Positions of the traditional engine's games, and those of every 20th game
@@ -41,7 +48,8 @@ struct TeachSet {
 // twentieth as many held out are gathered; past ply 48 its moves are the
 // exact endgame's. progress(done) is called after every game; it returns
 // false to stop early (the set is then short). progress may be null.
-TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long done, void* user), void* user);
+TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long done, void* user), void* user,
+                          bool replies = false);
 
 // How a network chooses on a set of positions: the share of positions whose
 // highest-scored legal square (the program's own evaluation) is one of the

@@ -51,8 +51,10 @@ TEST(Teach, CommandLine) {
   EXPECT_TRUE(parse({"-teach", "200000"}, args));
   EXPECT_EQ(args.positions, 200000);
   EXPECT_EQ(args.passes, 8);
-  EXPECT_TRUE(parse({"-teach", "5", "-passes", "0"}, args));
+  EXPECT_FALSE(args.replies);
+  EXPECT_TRUE(parse({"-teach", "5", "-replies", "-passes", "0"}, args));
   EXPECT_EQ(args.passes, 0);
+  EXPECT_TRUE(args.replies);
   for (const auto& bad : std::vector<std::vector<const char*>>{{"-teach"},
                                                                {"-teach", "0"},
                                                                {"-teach", "-5"},
