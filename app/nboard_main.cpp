@@ -12,6 +12,7 @@
 
 #include "app/datafile.h"
 #include "app/globals.h"
+#include "app/options.h"
 #include "nn/network.h"
 #include "ui/nboard.h"
 #include "version.h"
@@ -24,6 +25,7 @@ constexpr int kGameStatus = 1;   // the game to analyse cannot be read
 constexpr const char* kUsage =
     "usage: tavimor-nboard [option]\n"
     "option) -think   <TYPE> : TYPE = neuro*|traditional\n"
+    "        -learn   <RULE> : RULE = imitation*|backprop|off\n"
     "        -analyze <GAME> : GAME = a GGF file or a move list such as f5d6c3\n";
 
 // The network of the data file in the working directory, when there is a
@@ -82,6 +84,12 @@ int main(int argc, char** argv) {
         engine = EngineKind::traditional;
       } else {
         std::fprintf(stderr, "error: bad think type %s.\n", value);
+        return kStopStatus;
+      }
+    } else if (has_value && std::strcmp(argv[i], "-learn") == 0) {
+      const char* value = argv[++i];
+      if (!learn_rule_named(value, g_net.learn_rule)) {
+        std::fprintf(stderr, "error: bad learn rule %s.\n", value);
         return kStopStatus;
       }
     } else if (has_value && std::strcmp(argv[i], "-analyze") == 0) {

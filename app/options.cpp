@@ -13,6 +13,7 @@ constexpr const char* kUsage =
     "usage: tavimor [option]\n"
     "option) -mode  <MODE> : MODE = win*|text|demo\n"
     "        -think <TYPE> : TYPE = neuro*|traditional\n"
+    "        -learn <RULE> : RULE = imitation*|backprop|off\n"
     "        -cuda  <#GPU> : with CUDA on #GPU\n"
     "        -dump         : debug info for neural network\n"
     "        -nnc          : csv for neural network console\n";
@@ -22,6 +23,18 @@ bool same(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 void say(const char* a, const char* b = "", const char* c = "") { std::fprintf(stderr, "%s%s%s", a, b, c); }
 
 }  // namespace
+
+bool learn_rule_named(const char* text, LearnRule& rule) {
+  if (same(text, "imitation"))
+    rule = LearnRule::imitation;
+  else if (same(text, "backprop"))
+    rule = LearnRule::backprop;
+  else if (same(text, "off"))
+    rule = LearnRule::off;
+  else
+    return false;
+  return true;
+}
 
 int atoi_clamped(const char* text) {
   const char* p = text;
@@ -72,6 +85,15 @@ bool parse_options(int argc, const char* const* argv, Options& opts, NeuralNet& 
           say("error: bad think type ", value, ".\n");
           return false;
         }
+        continue;
+      }
+      if (same(arg, "-learn")) {
+        ++i;
+        if (!learn_rule_named(value, net.learn_rule)) {
+          say("error: bad learn rule ", value, ".\n");
+          return false;
+        }
+        say("note: ", value, " learning is selected.\n");
         continue;
       }
       if (same(arg, "-cuda")) {

@@ -1,7 +1,7 @@
 // The command line of the program.
 #pragma once
 
-struct NeuralNet;
+#include "nn/neural_net.h"
 
 enum GameMode { kModeWin = 0, kModeText = 1, kModeDemo = 2 };
 enum class ThinkType { none, neuro, traditional };
@@ -17,7 +17,12 @@ struct Options {
 // anything else gives 0), but clamps to the int range instead of overflowing.
 int atoi_clamped(const char* text);
 
+// The learning rule named text ("imitation", "backprop" or "off", exactly),
+// into rule; false for any other text.
+bool learn_rule_named(const char* text, LearnRule& rule);
+
 // Parses argv[1..argc-1] into opts, printing the notes and errors. "-nnc"
-// sets net.out_mode to 2 and calls net_init_random at once. Returns false
+// sets net.out_mode to 2 and calls net_init_random at once; "-learn"
+// sets net.learn_rule. Returns false
 // when the run must stop (the caller exits with -1).
 bool parse_options(int argc, const char* const* argv, Options& opts, NeuralNet& net);

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "app/datafile.h"
+#include "app/options.h"
 #include "app/platform.h"
+#include "app/teach.h"
 #include "app/train.h"
 #include "game/board.h"
 #include "nn/neural_net.h"
@@ -41,15 +43,21 @@ constexpr int kUsage = 2;
 constexpr int kInterrupted = 130;
 
 const char* const kUsageText =
-    "usage: tavimor-train GAMES [-cuda N] [-program PATH]\n"
+    "usage: tavimor-train GAMES [-cuda N] [-program PATH] [-learn RULE]\n"
     "  plays GAMES demo games (0: only draws the picture) on 'tavimor.dat' in this\n"
     "  folder, each a run of 'PATH -mode demo -dump' (PATH: the tavimor beside this\n"
-    "  program), and records them in 'train.csv' and 'train.png'\n";
+    "  program; RULE: imitation*|backprop|off), and records them in 'train.csv' and\n"
+    "  'train.png'\n"
+    "usage: tavimor-train -teach N [-passes P] [-replies]  (P = 8*; 0: only measures)\n"
+    "  teaches the network of 'tavimor.dat' the traditional engine's moves in N\n"
+    "  positions of its games (-replies: its replies to them, as the neural search\n"
+    "  asks), and records each pass in 'teach.csv' and 'teach.png'\n";
 
 struct Args {
   int games = 0;
   std::string program;
-  std::string cuda;  // the GPU ordinal passed on, or empty
+  std::string cuda;   // the GPU ordinal passed on, or empty
+  std::string learn;  // the learning rule passed on, or empty
 };
 
 // A text file, its line ends as the system writes them read as newlines.
@@ -90,6 +98,8 @@ bool parse_args(int argc, char** argv, Args& args) {
       args.program = argv[i + 1];
     else if (std::strcmp(argv[i], "-cuda") == 0)
       args.cuda = argv[i + 1];
+    else if (LearnRule rule; std::strcmp(argv[i], "-learn") == 0 && learn_rule_named(argv[i + 1], rule))
+      args.learn = argv[i + 1];
     else
       return false;
   }
@@ -277,6 +287,7 @@ int train(const Args& args) {
 
   std::vector<std::string> command = {args.program, "-mode", "demo", "-dump"};
   if (!args.cuda.empty()) command.insert(command.end(), {"-cuda", args.cuda});
+  if (!args.learn.empty()) command.insert(command.end(), {"-learn", args.learn});
 
   ProgressLine progress{TAVIMOR_STDERR_IS_TERMINAL()};
   std::vector<GameRow> run;
@@ -344,6 +355,12 @@ int train(const Args& args) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);  // messages at once, also into a pipe
+  if (argc >= 2 && std::strcmp(argv[1], "-teach") == 0) {
+    TeachArgs teach;
+    if (parse_teach_args(argc, argv, teach)) return run_teaching(teach, TAVIMOR_STDERR_IS_TERMINAL());
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+  }
   Args args;
   if (!parse_args(argc, argv, args)) {
     std::fputs(kUsageText, stderr);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "game/board.h"
+#include "nn/backprop.h"
 #include "nn/passes.h"
 
 namespace {
@@ -178,6 +179,34 @@ BENCHMARK(BM_EvaluateBatch)
     ->Arg(12)
     ->Apply(one_and_all_cores)
     ->UseRealTime();
+
+// The teaching run's passes over one minibatch of 256 positions: the
+// forward pass and the gradient (three matrix products a weight layer, all
+// cores through OpenBLAS).
+void BM_BackpropBatch(benchmark::State& state) {
+  Setup& s = setup();
+  constexpr int kCount = 256;
+  BackpropWork work = make_backprop_work(kCount);
+  Gradient grad;
+  std::vector<uint64_t> legal(kCount), taught(kCount);
+  for (int i = 0; i < kCount; ++i) {
+    const NetPosition p = net_position(s.plane(static_cast<size_t>(i)), s.first(static_cast<size_t>(i)));
+    backprop_input(work, i, p);
+    legal[i] = p.legal;
+    taught[i] = p.legal & (0 - p.legal);
+  }
+  const std::vector<float> inputs = work.act[0];
+  for (auto _ : state) {
+    work.act[0] = inputs;
+    backprop_forward(*s.net, work, kCount);
+    benchmark::DoNotOptimize(backprop_gradient(*s.net, work, legal.data(), taught.data(), kCount, grad));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+  state.counters["GMAC/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kCount * 3 * kMacsPerPass * 1e-9,
+                         benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_BackpropBatch)->UseRealTime();
 
 // One learning step (encode, forward, backward, update) on a restored copy
 // of the parameters, so that every step starts from the same network.

@@ -21,6 +21,11 @@ struct TransposedWeights {
   alignas(64) float t[kLayers - 1][kSlots * kSlots];
 };
 
+// How the network learns from a move (-learn): `imitation`, the rule the
+// network was built with (the default, zero); `backprop`, the gradient of the
+// cross-entropy of its square scores (nn/backprop.h); `off`, not at all.
+enum class LearnRule : int32_t { imitation = 0, backprop = 1, off = 2 };
+
 struct NeuralNet {
   float bias[kLayers][kSlots];
   float weight[kLayers - 1][kSlots][kSlots];
@@ -29,6 +34,7 @@ struct NeuralNet {
   float delta[kLayers][kSlots];
   int32_t gpu_on;
   int32_t out_mode;
+  LearnRule learn_rule;
   TransposedWeights transposed;
 };
 

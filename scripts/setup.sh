@@ -12,6 +12,7 @@ packages=(
   clang-format
   xvfb xauth x11-utils xdotool imagemagick
   gnuplot-nox
+  libopenblas-dev  # the teaching run's matrix products
   # The Windows build (scripts/windows_deps.sh, the windows preset) and its
   # tests under Wine.
   g++-mingw-w64-x86-64-posix dpkg-dev wine64

@@ -17,6 +17,7 @@ const std::string kUsage =
     "usage: tavimor [option]\n"
     "option) -mode  <MODE> : MODE = win*|text|demo\n"
     "        -think <TYPE> : TYPE = neuro*|traditional\n"
+    "        -learn <RULE> : RULE = imitation*|backprop|off\n"
     "        -cuda  <#GPU> : with CUDA on #GPU\n"
     "        -dump         : debug info for neural network\n"
     "        -nnc          : csv for neural network console\n";
@@ -48,6 +49,7 @@ TEST_F(Cli, StopsWithUsage) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"-bogus"},
                                                {"-mode"},
                                                {"-think"},
+                                               {"-learn"},
                                                {"-cuda"},
                                                {"-MODE", "text"},
                                                {"-mode=text"},
@@ -69,6 +71,8 @@ TEST_F(Cli, BadValuesStop) {
       {{"-mode", "Text"}, "error: bad mode Text.\n"},
       {{"-mode", "texts"}, "error: bad mode texts.\n"},
       {{"-think", "neural"}, "error: bad think type neural.\n"},
+      {{"-learn", "Backprop"}, "error: bad learn rule Backprop.\n"},
+      {{"-learn", "backprop "}, "error: bad learn rule backprop .\n"},
       {{"-cuda", "-1"}, "error: #GPU(-1) must be positive or zero.\n"},
       {{"-cuda", "  -42x"}, "error: #GPU(-42) must be positive or zero.\n"},
       {{"-cuda", "-99999999999999"}, "error: #GPU(-2147483648) must be positive or zero.\n"},
@@ -84,12 +88,13 @@ TEST_F(Cli, BadValuesStop) {
 
 TEST_F(Cli, NotesForEachOption) {
   const auto r = run({"-mode", "text", "-mode", "demo", "-think", "traditional", "-think", "neuro", "-mode",
-                      "win", "-cuda", "abc", "-dump"});
+                      "win", "-cuda", "abc", "-learn", "off", "-learn", "backprop", "-dump"});
   EXPECT_EQ(r.status, 1);  // the window cannot open: the runner gives the program no display
   const std::string rest = after_banner(r);
   EXPECT_EQ(rest.rfind("note: text mode is selected.\nnote: demo mode is selected.\n"
                        "note: traditional mode is selected.\nnote: neuro mode is selected.\n"
-                       "note: win mode is selected.\n",
+                       "note: win mode is selected.\nnote: off learning is selected.\n"
+                       "note: backprop learning is selected.\n",
                        0),
             0u)
       << rest;

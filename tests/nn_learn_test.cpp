@@ -2,9 +2,11 @@
 // the backward pass, the rates and which slots learn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "nn/backprop.h"
 #include "nn/passes.h"
 #include "nn_util.h"
 
@@ -196,6 +198,83 @@ TEST(NnLearn, SlotsPastTheCountsAreUntouched) {
       }
     }
   }
+}
+
+// The backprop rule's gradient against central differences of its loss
+// (with the smooth squash), for the bias and the weight of the largest
+// gradient in every layer: the chain through the squashes, the ramps and
+// each layer's scale.
+TEST(NnBackprop, GradientMatchesFiniteDifferences) {
+  std::mt19937 rng(7);
+  auto net = zero_net();
+  random_params(*net, rng, 0.7f);
+  constexpr int kCount = 3;
+  BackpropWork work = make_backprop_work(kCount);
+  work.smooth = true;
+  NetPosition positions[kCount];
+  uint64_t legal[kCount], taught[kCount];
+  for (int i = 0; i < kCount; ++i) {
+    const auto b = random_game(rng, 6 + 9 * i);
+    positions[i] = net_position(current_plane(*b), b->ply == 0);
+    legal[i] = positions[i].legal;
+    taught[i] = legal[i] & (0 - legal[i]);  // the lowest legal square
+  }
+  const auto loss = [&] {
+    for (int i = 0; i < kCount; ++i) backprop_input(work, i, positions[i]);
+    backprop_forward(*net, work, kCount);
+    double sum = 0.0;
+    float scores[64];
+    for (int i = 0; i < kCount; ++i) {
+      backprop_scores(work, i, scores);
+      sum += backprop_loss(scores, legal[i], taught[i]);
+    }
+    return sum;
+  };
+  loss();
+  Gradient grad;
+  const double at = backprop_gradient(*net, work, legal, taught, kCount, grad);
+  EXPECT_NEAR(at, loss(), 1e-9);
+  const auto check = [&](float* param, const float* g, int n, const char* what, int layer) {
+    const int i = static_cast<int>(
+        std::max_element(g, g + n, [](float a, float b) { return std::fabs(a) < std::fabs(b); }) - g);
+    ASSERT_GT(std::fabs(g[i]), 1e-4f) << what << " " << layer;
+    const float keep = param[i], h = 0.002f / std::max(1.0f, std::fabs(g[i]));
+    param[i] = keep + h;
+    const double up = loss();
+    param[i] = keep - h;
+    const double down = loss();
+    param[i] = keep;
+    const double numeric = (up - down) / (2.0 * h);
+    EXPECT_NEAR(numeric, g[i], 0.01 * std::fabs(g[i]) + 1e-5) << what << " " << layer << " slot " << i;
+  };
+  for (int L = 0; L < kLayers; ++L) {
+    check(net->bias[L], grad.bias.data() + L * kSlots, NAC[L], "bias", L);
+    if (L < kLayers - 1)
+      check(&net->weight[L][0][0], grad.weight.data() + static_cast<size_t>(L) * kSlots * kSlots,
+            kSlots * kSlots, "weight", L);
+  }
+}
+
+// -learn off changes nothing; -learn backprop moves the parameters towards
+// the move, keeps them finite and leaves the slots past the counts alone.
+TEST(NnBackprop, RulesOffAndBackprop) {
+  std::mt19937 rng(9);
+  auto net = zero_net();
+  random_params(*net, rng, 0.7f);
+  const auto b = after_first_move();
+  net->learn_rule = LearnRule::off;
+  const auto before = copy_of(*net);
+  net_learn(*net, previous_plane(*b), true);
+  EXPECT_TRUE(same_params(*net, *before));
+  net->learn_rule = LearnRule::backprop;
+  float scores[64], later[64];
+  net_evaluate(*net, previous_plane(*b), true, scores);
+  for (int step = 0; step < 5; ++step) net_learn(*net, previous_plane(*b), true);
+  net_evaluate(*net, previous_plane(*b), true, later);
+  EXPECT_GT(later[26] - std::max({later[19], later[37], later[44]}),
+            scores[26] - std::max({scores[19], scores[37], scores[44]}));
+  EXPECT_TRUE(same_bits(net->weight[2][480], before->weight[2][480], sizeof net->weight[2][480]));
+  EXPECT_EQ(net->bias[3][500], before->bias[3][500]);
 }
 
 }  // namespace

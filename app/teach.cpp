@@ -1,0 +1,429 @@
+// The teaching run: positions of the traditional engine's games, labelled
+// with its best moves, taught to the network in minibatches.
+#include "app/teach.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <sstream>
+
+#include "app/datafile.h"
+#include "app/platform.h"
+#include "game/board.h"
+#include "game/random.h"
+#include "nn/backprop.h"
+#include "search/engine.h"
+
+namespace {
+
+constexpr long kMaxPositions = 10000000;
+constexpr int kMaxPasses = 100;
+constexpr int kHeldOutEvery = 20;     // every 20th game is held out
+constexpr int kOpeningMoves = 10;     // random opening moves: 0..9
+constexpr int kBatch = 256;           // positions a minibatch
+constexpr float kTeachRate = 0.003f;  // Adam's rate at the first pass
+constexpr int kFailed = 1;
+constexpr uint32_t kGatherSeed = 20261209u;
+constexpr char kCacheMagic[8] = {'T', 'V', 'T', 'E', 'A', 'C', 'H', '2'};
+
+int lowest_square(uint64_t set) { return std::countr_zero(set); }
+
+// The rate of a pass: falling linearly to a tenth over the run.
+float pass_rate(int pass, int passes) {
+  return kTeachRate * (1.0f - 0.9f * static_cast<float>(pass) / static_cast<float>(passes));
+}
+
+// The best-ranked legal square of a position by rank[], or -1.
+int best_by(const float* rank, uint64_t legal) {
+  int choice = -1;
+  for (uint64_t s = legal; s != 0; s &= s - 1) {
+    const int q = lowest_square(s);
+    if (choice < 0 || rank[q] > rank[choice]) choice = q;
+  }
+  return choice;
+}
+
+}  // namespace
+
+struct Teacher {
+  std::mt19937 rng;
+  BackpropWork work = make_backprop_work(kBatch);
+  Gradient grad;
+  Gradient first;  // Adam's moment estimates
+  Gradient second;
+  long steps = 0;
+  uint64_t legal[kBatch] = {};
+  uint64_t best[kBatch] = {};
+};
+
+void TeacherDeleter::operator()(Teacher* t) const { delete t; }
+
+TeacherPtr make_teacher(uint32_t seed) {
+  TeacherPtr t(new Teacher);
+  t->rng.seed(seed);
+  return t;
+}
+
+bool parse_teach_args(int argc, char** argv, TeachArgs& args) {
+  const auto number = [](const char* text, long least, long most, long& n) {
+    char* end = nullptr;
+    n = std::strtol(text, &end, 10);
+    return text[0] >= '0' && text[0] <= '9' && *end == '\0' && n >= least && n <= most;
+  };
+  if (argc < 3 || std::strcmp(argv[1], "-teach") != 0 || !number(argv[2], 1, kMaxPositions, args.positions))
+    return false;
+  for (int i = 3; i < argc; i += 2) {
+    long n = 0;
+    if (std::strcmp(argv[i], "-replies") == 0) {
+      args.replies = true;
+      --i;
+      continue;
+    }
+    if (i + 1 >= argc || std::strcmp(argv[i], "-passes") != 0 || !number(argv[i + 1], 0, kMaxPasses, n))
+      return false;
+    args.passes = static_cast<int>(n);
+  }
+  return true;
+}
+
+namespace {
+
+// The positions of one teacher's game from an opening of random moves drawn
+// from seed (and the tie draws inside the searches seeded from it too).
+std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies) {
+  std::vector<TaughtPosition> game;
+  auto board = std::make_unique<Board>();
+  SearchContext ctx{board.get(), nullptr, 0};  // the traditional engine reads no network
+  std::mt19937 rng(seed);
+  rand15_seed(seed);
+  new_game(*board);
+  const int opening = static_cast<int>(rng() % kOpeningMoves);
+  while (check_end(*board) == 0) {
+    TaughtPosition t{net_position(current_plane(*board), board->ply == 0), 0, 0};
+    t.legal = t.position.legal;
+    if (board->ply < opening) {
+      uint64_t s = t.position.legal;
+      for (int skip = static_cast<int>(rng() % std::popcount(s)); skip > 0; --skip) s &= s - 1;
+      const int q = lowest_square(s);
+      if (play(*board, square_row(q), square_col(q)) == 0) break;
+      continue;
+    }
+    RootScores all;
+    if (think_traditional(ctx, ThinkOptions{&all}) == 0 || all.count == 0) break;
+    int32_t top = all.moves[0].value;
+    for (int i = 1; i < all.count; ++i) top = std::max(top, all.moves[i].value);
+    for (int i = 0; i < all.count; ++i)
+      if (all.moves[i].value == top)
+        t.best |= uint64_t{1} << (8 * (all.moves[i].row - 1) + all.moves[i].col - 1);
+    game.push_back(t);
+  }
+  if (replies && !game.empty()) {
+    for (size_t k = 0; k + 1 < game.size(); ++k) {
+      game[k].best = game[k + 1].best;
+      game[k].legal = game[k + 1].legal;
+    }
+    game.pop_back();
+  }
+  return game;
+}
+
+}  // namespace
+
+TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long, void*), void* user,
+                          bool replies) {
+  TeachSet set;
+  const long held_count = std::max(1L, count / kHeldOutEvery);
+  // The games run side by side, one a thread (the searches' own root loops
+  // then run on that thread alone), in blocks; each block's games are taken
+  // in order, so the set does not depend on the threads.
+  constexpr int kBlock = 64;
+  std::vector<std::vector<TaughtPosition>> games(kBlock);
+  for (long first = 0;; first += kBlock) {
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int g = 0; g < kBlock; ++g)
+      games[g] = teacher_game(seed + static_cast<uint32_t>(first + g) * 7919u, replies);
+    for (int g = 0; g < kBlock; ++g) {
+      const bool held = (first + g) % kHeldOutEvery == kHeldOutEvery - 1;
+      std::vector<TaughtPosition>& into = held ? set.held : set.taught;
+      const size_t wanted = static_cast<size_t>(held ? held_count : count);
+      for (const TaughtPosition& t : games[g])
+        if (into.size() < wanted) into.push_back(t);
+    }
+    if (static_cast<long>(set.taught.size()) >= count && static_cast<long>(set.held.size()) >= held_count)
+      break;
+    if (progress != nullptr && !progress(static_cast<long>(set.taught.size() + set.held.size()), user)) break;
+  }
+  return set;
+}
+
+Agreement agreement(const NeuralNet& net, const std::vector<TaughtPosition>& set) {
+  const long n = static_cast<long>(set.size());
+  Agreement a;
+  if (n == 0) return a;
+  std::vector<std::array<float, 64>> scores(n);
+  constexpr long kChunk = 48;
+#pragma omp parallel
+  {
+    const auto batch = make_net_batch();
+    NetPosition positions[kChunk];
+#pragma omp for schedule(dynamic, 1)
+    for (long c = 0; c < (n + kChunk - 1) / kChunk; ++c) {
+      const long first = c * kChunk, m = std::min(kChunk, n - first);
+      for (long i = 0; i < m; ++i) positions[i] = set[first + i].position;
+      net_evaluate_batch(net, *batch, positions, static_cast<int>(m),
+                         reinterpret_cast<float(*)[64]>(scores[first].data()));
+    }
+  }
+  float mean[64] = {};
+  for (const auto& s : scores)
+    for (int q = 0; q < 64; ++q) mean[q] += s[q] / static_cast<float>(n);
+  long hits = 0, same = 0;
+  for (long i = 0; i < n; ++i) {
+    const int choice = best_by(scores[i].data(), set[i].legal);
+    if (choice < 0) continue;
+    hits += (set[i].best >> choice & 1) != 0;
+    same += choice == best_by(mean, set[i].legal);
+  }
+  // Dead neurons, through the batched forward pass.
+  BackpropWork work = make_backprop_work(kBatch);
+  bool alive[3][kSlots] = {};
+  for (long first = 0; first < n; first += kBatch) {
+    const int m = static_cast<int>(std::min<long>(kBatch, n - first));
+    for (int i = 0; i < m; ++i) backprop_input(work, i, set[first + i].position);
+    backprop_forward(net, work, m);
+    for (int L = 1; L <= 3; ++L)
+      for (int i = 0; i < m; ++i)
+        for (int j = 0; j < NAC[L]; ++j)
+          alive[L - 1][j] |= work.act[L][static_cast<size_t>(i) * kSlots + j] > 0.0f;
+  }
+  for (int L = 1; L <= 3; ++L)
+    a.dead[L - 1] = static_cast<int>(std::count(alive[L - 1], alive[L - 1] + NAC[L], false));
+  a.teacher = static_cast<double>(hits) / static_cast<double>(n);
+  a.preference = static_cast<double>(same) / static_cast<double>(n);
+  return a;
+}
+
+double table_agreement(const std::vector<TaughtPosition>& from, const std::vector<TaughtPosition>& set) {
+  double best[64] = {}, legal[64] = {};
+  for (const TaughtPosition& t : from)
+    for (int q = 0; q < 64; ++q) {
+      legal[q] += static_cast<double>(t.legal >> q & 1);
+      best[q] += static_cast<double>(t.best >> q & 1);
+    }
+  float rank[64];
+  for (int q = 0; q < 64; ++q) rank[q] = legal[q] > 0.0 ? static_cast<float>(best[q] / legal[q]) : 0.0f;
+  long hits = 0;
+  for (const TaughtPosition& t : set) {
+    const int choice = best_by(rank, t.legal);
+    hits += choice >= 0 && (t.best >> choice & 1) != 0;
+  }
+  return set.empty() ? 0.0 : static_cast<double>(hits) / static_cast<double>(set.size());
+}
+
+double teach_pass(Teacher& teacher, NeuralNet& net, const std::vector<TaughtPosition>& set, int pass,
+                  int passes, void (*progress)(long, void*), void* user) {
+  std::vector<long> order(set.size());
+  std::iota(order.begin(), order.end(), 0L);
+  std::shuffle(order.begin(), order.end(), teacher.rng);
+  const float rate = pass_rate(pass, passes);
+  double loss = 0.0;
+  for (long done = 0; done < static_cast<long>(order.size());) {
+    const int count = static_cast<int>(std::min<long>(kBatch, static_cast<long>(order.size()) - done));
+    for (int i = 0; i < count; ++i) {
+      const TaughtPosition& t = set[order[done + i]];
+      backprop_input(teacher.work, i, t.position);
+      teacher.legal[i] = t.legal;
+      teacher.best[i] = t.best;
+    }
+    backprop_forward(net, teacher.work, count);
+    loss += backprop_gradient(net, teacher.work, teacher.legal, teacher.best, count, teacher.grad);
+    // The step along the mean gradient of the minibatch.
+    const float scale = 1.0f / static_cast<float>(count);
+    for (float& g : teacher.grad.bias) g *= scale;
+    for (float& g : teacher.grad.weight) g *= scale;
+    backprop_apply_adam(net, teacher.grad, teacher.first, teacher.second, ++teacher.steps, rate);
+    done += count;
+    if (progress != nullptr) progress(done, user);
+  }
+  return set.empty() ? 0.0 : loss / static_cast<double>(set.size());
+}
+
+std::string teach_record_header() {
+  return "pass,positions,loss,agreement,preference,table,dead1,dead2,dead3,seconds\n";
+}
+
+std::string teach_record_line(int pass, long positions, double loss, const Agreement& a, double table,
+                              double seconds) {
+  char line[200];
+  std::snprintf(line, sizeof line, "%d,%ld,%.4f,%.4f,%.4f,%.4f,%d,%d,%d,%.1f\n", pass, positions, loss,
+                a.teacher, a.preference, table, a.dead[0], a.dead[1], a.dead[2], seconds);
+  return line;
+}
+
+std::string teach_plot_script(const std::string& record, const std::string& png) {
+  std::ostringstream s;
+  s << "set terminal pngcairo size 900,500\n"
+    << "set output '" << png << "'\n"
+    << "set datafile separator ','\n"
+    << "set key autotitle columnhead bottom right\n"
+    << "set xlabel 'pass'\nset ylabel 'share of held-out positions'\nset yrange [0:1]\nset grid\n"
+    << "plot '" << record << "' using 1:4 with linespoints title 'agreement with the teacher', "
+    << "'' using 1:5 with lines title 'choice = fixed square preference', "
+    << "'' using 1:6 with lines dashtype 2 title 'fixed table of the taught moves'\n";
+  return s.str();
+}
+
+namespace {
+
+// The progress line: rewritten in place on a terminal, else one line each.
+struct Progress {
+  bool terminal = false;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point shown{};
+  long total = 0;
+  std::string what;
+  double seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  void show(long done, bool last) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!last && now - shown < std::chrono::seconds(terminal ? 1 : 30)) return;
+    shown = now;
+    std::fprintf(stderr, "%s%s: %ld of %ld, %.0f s%s", terminal ? "\r" : "", what.c_str(), done, total,
+                 seconds(), terminal && !last ? "   " : "\n");
+  }
+};
+
+bool gather_progress(long done, void* user) {
+  static_cast<Progress*>(user)->show(done, false);
+  return stop_signal() == 0;
+}
+
+void pass_progress(long done, void* user) { static_cast<Progress*>(user)->show(done, false); }
+
+bool read_cache(const char* name, long count, TeachSet& set) {
+  std::ifstream f(name, std::ios::binary);
+  char magic[8];
+  uint64_t sizes[2];
+  if (!f.read(magic, sizeof magic) || std::memcmp(magic, kCacheMagic, sizeof magic) != 0 ||
+      !f.read(reinterpret_cast<char*>(sizes), sizeof sizes))
+    return false;
+  const uint64_t held_count = static_cast<uint64_t>(std::max(1L, count / kHeldOutEvery));
+  if (sizes[0] < static_cast<uint64_t>(count) || sizes[1] < held_count || sizes[0] > kMaxPositions ||
+      sizes[1] > kMaxPositions)
+    return false;
+  set.taught.resize(sizes[0]);
+  set.held.resize(sizes[1]);
+  if (!f.read(reinterpret_cast<char*>(set.taught.data()), sizes[0] * sizeof(TaughtPosition)) ||
+      !f.read(reinterpret_cast<char*>(set.held.data()), sizes[1] * sizeof(TaughtPosition)))
+    return false;
+  set.taught.resize(count);
+  set.held.resize(held_count);
+  return true;
+}
+
+void write_cache(const char* name, const TeachSet& set) {
+  std::ofstream f(name, std::ios::binary | std::ios::trunc);
+  const uint64_t sizes[2] = {set.taught.size(), set.held.size()};
+  f.write(kCacheMagic, sizeof kCacheMagic);
+  f.write(reinterpret_cast<const char*>(sizes), sizeof sizes);
+  f.write(reinterpret_cast<const char*>(set.taught.data()), set.taught.size() * sizeof(TaughtPosition));
+  f.write(reinterpret_cast<const char*>(set.held.data()), set.held.size() * sizeof(TaughtPosition));
+  if (!f) std::fprintf(stderr, "note: the positions could not be kept in '%s'.\n", name);
+}
+
+}  // namespace
+
+int run_teaching(const TeachArgs& args, bool terminal) {
+  install_stop_signals();
+  if (lock_data_file(kDataFileName) == LockResult::busy) {
+    std::fprintf(stderr, "error: '%s' is in use by another run of tavimor.\n", kDataFileName);
+    return kFailed;
+  }
+  auto board = std::make_unique<Board>();
+  auto net = std::make_unique<NeuralNet>();
+  const DataFault fault = read_data_from(kDataFileName, *board, *net);
+  if (fault == DataFault::missing) {
+    std::fprintf(stderr, "note: no '%s' here: a fresh network is taught.\n", kDataFileName);
+    new_game(*board);
+    board->computer_colour = 2;
+    board->engine = 1;
+    net_init_random(*net);
+  } else if (fault != DataFault::none) {
+    std::fprintf(stderr, "error: %s '%s'.\nnote: nothing was taught; the file is kept as it was.\n",
+                 data_fault_text(fault), kDataFileName);
+    return kFailed;
+  } else {
+    net_params_changed(*net);
+  }
+
+  Progress progress;
+  progress.terminal = terminal;
+  TeachSet set;
+  const char* cache = args.replies ? kTeachRepliesCacheName : kTeachCacheName;
+  if (read_cache(cache, args.positions, set)) {
+    std::fprintf(stderr, "note: the labelled positions come from '%s'.\n", cache);
+  } else {
+    progress.what = "labelling positions of the traditional engine's games";
+    progress.total = args.positions + std::max(1L, args.positions / kHeldOutEvery);
+    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies);
+    if (stop_signal() != 0) {
+      std::fprintf(stderr, "\nnote: stopped while labelling; '%s' is kept as it was.\n", kDataFileName);
+      end_by_signal(stop_signal());
+    }
+    progress.show(progress.total, true);
+    write_cache(cache, set);
+  }
+
+  std::ofstream record(kTeachRecordName, std::ios::binary | std::ios::trunc);
+  const double table = table_agreement(set.taught, set.held);
+  Agreement a = agreement(*net, set.held);
+  record << teach_record_header() << teach_record_line(0, 0, 0.0, a, table, progress.seconds()) << std::flush;
+  std::fprintf(
+      stderr,
+      "note: %zu positions to teach, %zu held out; agreement %.1f %% (a fixed table: %.1f %%), choice = "
+      "fixed preference %.1f %%, dead neurons %d, %d, %d.\n",
+      set.taught.size(), set.held.size(), 100.0 * a.teacher, 100.0 * table, 100.0 * a.preference, a.dead[0],
+      a.dead[1], a.dead[2]);
+  if (args.passes == 0) return 0;  // measured only: the file stays as it was
+  const auto teacher = make_teacher(kGatherSeed);
+  int pass = 0;
+  while (pass < args.passes && stop_signal() == 0) {
+    progress.what = "pass " + std::to_string(pass + 1) + " of " + std::to_string(args.passes);
+    progress.total = static_cast<long>(set.taught.size());
+    progress.shown = {};
+    const double loss = teach_pass(*teacher, *net, set.taught, pass, args.passes, pass_progress, &progress);
+    ++pass;
+    a = agreement(*net, set.held);
+    record << teach_record_line(pass, pass * static_cast<long>(set.taught.size()), loss, a, table,
+                                progress.seconds())
+           << std::flush;
+    progress.show(progress.total, true);
+    std::fprintf(stderr,
+                 "pass %d: loss %.3f, held-out agreement %.1f %%, choice = fixed preference %.1f %%, dead "
+                 "neurons %d, %d, %d\n",
+                 pass, loss, 100.0 * a.teacher, 100.0 * a.preference, a.dead[0], a.dead[1], a.dead[2]);
+  }
+  if (stop_signal() != 0) say_stopped(stop_signal());
+  const bool saved = save_data_to(kDataFileName, *board, *net);
+  if (!saved) std::fprintf(stderr, "error: cannot write to file '%s'.\n", kDataFileName);
+  {
+    std::ofstream script(kTeachPlotName, std::ios::binary);
+    script << teach_plot_script(kTeachRecordName, kTeachPictureName);
+  }
+  if (std::system((std::string("gnuplot ") + kTeachPlotName).c_str()) != 0)
+    std::fprintf(stderr, "note: gnuplot could not draw '%s' (is it installed?).\n", kTeachPictureName);
+  std::fprintf(stderr,
+               "note: play the taught network with -learn off or -learn backprop: the default rule undoes "
+               "the teaching within a few games.\n");
+  if (!saved) return kFailed;
+  if (const int sig = stop_signal(); sig != 0) end_by_signal(sig);  // saved: now end as the signal ends a run
+  return 0;
+}
