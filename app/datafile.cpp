@@ -299,3 +299,26 @@ bool keep_aside(const char* path, std::string& kept_as) {
   }
   return false;
 }
+
+bool take_data_file_lock(const char* path) {
+  PathKind kind = PathKind::unknown;
+  switch (lock_data_file(path, kind)) {
+    case LockResult::busy:
+      std::fprintf(stderr, "error: '%s' is in use by another run of tavimor.\n", path);
+      return false;
+    case LockResult::read_only:
+      std::fprintf(stderr, "note: '%s' cannot be locked. runs at the same time are not kept apart.\n", path);
+      return true;
+    case LockResult::not_a_file:
+      std::fprintf(stderr, "error: '%s.lock' is %s, not a lock file. the run stops.\n", path,
+                   path_kind_name(kind));
+      return false;
+    case LockResult::failed:
+      std::fprintf(stderr, "error: '%s.lock' cannot be locked. the run stops.\n", path);
+      return false;
+    case LockResult::taken:
+      remove_stale_temp_files(path);  // no save of another run is under way
+      return true;
+  }
+  return false;
+}

@@ -77,6 +77,12 @@ void renew_network(const char* path, NeuralNet& net);
 // kind tells what was found at the lock file's name when it is not a file.
 LockResult lock_data_file(const char* path, PathKind& kind);
 
+// Takes that lock for a run that will load and save the data file at path,
+// and removes what saves of earlier runs left; prints the error line and
+// returns false when the run must stop (in use, or no lock to be had but in
+// a read-only folder, where a note says runs are not kept apart).
+bool take_data_file_lock(const char* path);
+
 // Removes the temporary files that saves of earlier runs left beside path
 // (data_temp_path's names, regular files only), with a note for each; the
 // count removed. Call it only under the lock.

@@ -81,26 +81,7 @@ int run_program(int argc, const char* const* argv) {
   if (!parse_options(argc, argv, opts, g_net)) return kStopStatus;
 
   // One run at a time on one data file, from before the load to the end of the save.
-  PathKind lock_kind = PathKind::unknown;
-  switch (lock_data_file(kDataFileName, lock_kind)) {
-    case LockResult::busy:
-      std::fprintf(stderr, "error: '%s' is in use by another run of tavimor.\n", kDataFileName);
-      return kRefusedStatus;
-    case LockResult::read_only:
-      std::fprintf(stderr, "note: '%s' cannot be locked. runs at the same time are not kept apart.\n",
-                   kDataFileName);
-      break;
-    case LockResult::not_a_file:
-      std::fprintf(stderr, "error: '%s.lock' is %s, not a lock file. the run stops.\n", kDataFileName,
-                   path_kind_name(lock_kind));
-      return kRefusedStatus;
-    case LockResult::failed:
-      std::fprintf(stderr, "error: '%s.lock' cannot be locked. the run stops.\n", kDataFileName);
-      return kRefusedStatus;
-    case LockResult::taken:
-      remove_stale_temp_files(kDataFileName);  // no save of another run is under way
-      break;
-  }
+  if (!take_data_file_lock(kDataFileName)) return kRefusedStatus;
 
   const DataFault fault = load_data_file(kDataFileName, g_board, g_net);
   if (fault == DataFault::not_a_file) return kRefusedStatus;

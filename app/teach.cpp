@@ -343,10 +343,7 @@ void write_cache(const char* name, const TeachSet& set) {
 
 int run_teaching(const TeachArgs& args, bool terminal) {
   install_stop_signals();
-  if (lock_data_file(kDataFileName) == LockResult::busy) {
-    std::fprintf(stderr, "error: '%s' is in use by another run of tavimor.\n", kDataFileName);
-    return kFailed;
-  }
+  if (!take_data_file_lock(kDataFileName)) return kFailed;
   auto board = std::make_unique<Board>();
   auto net = std::make_unique<NeuralNet>();
   const DataFault fault = read_data_from(kDataFileName, *board, *net);
