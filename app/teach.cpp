@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <numeric>
 #include <random>
 #include <sstream>
 
 #include "app/datafile.h"
+#include "app/output_files.h"
 #include "app/platform.h"
 #include "game/board.h"
 #include "game/random.h"
@@ -270,7 +270,8 @@ std::string teach_record_line(int pass, long positions, double loss, const Agree
 std::string teach_plot_script(const std::string& record, const std::string& png) {
   std::ostringstream s;
   s << "set terminal pngcairo size 900,500\n"
-    << "set output '" << png << "'\n"
+    << "if (!exists(\"picture\")) picture = '" << png << "'\n"
+    << "set output picture\n"
     << "set datafile separator ','\n"
     << "set key autotitle columnhead bottom right\n"
     << "set xlabel 'pass'\nset ylabel 'share of held-out positions'\nset yrange [0:1]\nset grid\n"
@@ -308,35 +309,48 @@ bool gather_progress(long done, void* user) {
 
 void pass_progress(long done, void* user) { static_cast<Progress*>(user)->show(done, false); }
 
+// A cache that is not a regular file, is cut short or holds a position
+// without a labelled legal square is not used (the positions are gathered
+// again and the cache written anew).
 bool read_cache(const char* name, long count, TeachSet& set) {
-  std::ifstream f(name, std::ios::binary);
+  PathKind kind = PathKind::missing;
+  std::FILE* f = open_regular_file(name, kind);
+  if (f == nullptr) return false;
+  const auto read = [f](void* to, std::size_t bytes) { return std::fread(to, 1, bytes, f) == bytes; };
   char magic[8];
   uint64_t sizes[2];
-  if (!f.read(magic, sizeof magic) || std::memcmp(magic, kCacheMagic, sizeof magic) != 0 ||
-      !f.read(reinterpret_cast<char*>(sizes), sizeof sizes))
-    return false;
+  bool ok = read(magic, sizeof magic) && std::memcmp(magic, kCacheMagic, sizeof magic) == 0 &&
+            read(sizes, sizeof sizes);
   const uint64_t held_count = static_cast<uint64_t>(std::max(1L, count / kHeldOutEvery));
-  if (sizes[0] < static_cast<uint64_t>(count) || sizes[1] < held_count || sizes[0] > kMaxPositions ||
-      sizes[1] > kMaxPositions)
+  ok = ok && sizes[0] >= static_cast<uint64_t>(count) && sizes[1] >= held_count &&
+       sizes[0] <= kMaxPositions && sizes[1] <= kMaxPositions;
+  if (ok) {
+    set.taught.resize(sizes[0]);
+    set.held.resize(sizes[1]);
+    ok = read(set.taught.data(), sizes[0] * sizeof(TaughtPosition)) &&
+         read(set.held.data(), sizes[1] * sizeof(TaughtPosition));
+  }
+  std::fclose(f);
+  const auto labelled = [](const TaughtPosition& p) { return p.best != 0 && (p.best & ~p.legal) == 0; };
+  ok = ok && std::all_of(set.taught.begin(), set.taught.end(), labelled) &&
+       std::all_of(set.held.begin(), set.held.end(), labelled);
+  if (!ok) {
+    set = TeachSet{};
     return false;
-  set.taught.resize(sizes[0]);
-  set.held.resize(sizes[1]);
-  if (!f.read(reinterpret_cast<char*>(set.taught.data()), sizes[0] * sizeof(TaughtPosition)) ||
-      !f.read(reinterpret_cast<char*>(set.held.data()), sizes[1] * sizeof(TaughtPosition)))
-    return false;
+  }
   set.taught.resize(count);
   set.held.resize(held_count);
   return true;
 }
 
 void write_cache(const char* name, const TeachSet& set) {
-  std::ofstream f(name, std::ios::binary | std::ios::trunc);
   const uint64_t sizes[2] = {set.taught.size(), set.held.size()};
-  f.write(kCacheMagic, sizeof kCacheMagic);
-  f.write(reinterpret_cast<const char*>(sizes), sizeof sizes);
-  f.write(reinterpret_cast<const char*>(set.taught.data()), set.taught.size() * sizeof(TaughtPosition));
-  f.write(reinterpret_cast<const char*>(set.held.data()), set.held.size() * sizeof(TaughtPosition));
-  if (!f) std::fprintf(stderr, "note: the positions could not be kept in '%s'.\n", name);
+  std::string bytes(kCacheMagic, sizeof kCacheMagic);
+  bytes.append(reinterpret_cast<const char*>(sizes), sizeof sizes);
+  bytes.append(reinterpret_cast<const char*>(set.taught.data()), set.taught.size() * sizeof(TaughtPosition));
+  bytes.append(reinterpret_cast<const char*>(set.held.data()), set.held.size() * sizeof(TaughtPosition));
+  if (!write_anew(name, bytes, false))
+    std::fprintf(stderr, "note: the positions could not be kept in '%s'.\n", name);
 }
 
 }  // namespace
@@ -379,10 +393,12 @@ int run_teaching(const TeachArgs& args, bool terminal) {
     write_cache(cache, set);
   }
 
-  std::ofstream record(kTeachRecordName, std::ios::binary | std::ios::trunc);
+  std::string record;  // teach.csv, written anew after every pass
   const double table = table_agreement(set.taught, set.held);
   Agreement a = agreement(*net, set.held);
-  record << teach_record_header() << teach_record_line(0, 0, 0.0, a, table, progress.seconds()) << std::flush;
+  record = teach_record_header() + teach_record_line(0, 0, 0.0, a, table, progress.seconds());
+  if (!write_anew(kTeachRecordName, record, false))
+    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kTeachRecordName);
   std::fprintf(
       stderr,
       "note: %zu positions to teach, %zu held out; agreement %.1f %% (a fixed table: %.1f %%), choice = "
@@ -399,9 +415,10 @@ int run_teaching(const TeachArgs& args, bool terminal) {
     const double loss = teach_pass(*teacher, *net, set.taught, pass, args.passes, pass_progress, &progress);
     ++pass;
     a = agreement(*net, set.held);
-    record << teach_record_line(pass, pass * static_cast<long>(set.taught.size()), loss, a, table,
-                                progress.seconds())
-           << std::flush;
+    record += teach_record_line(pass, pass * static_cast<long>(set.taught.size()), loss, a, table,
+                                progress.seconds());
+    if (!write_anew(kTeachRecordName, record, false))
+      std::fprintf(stderr, "error: cannot write to file '%s'.\n", kTeachRecordName);
     progress.show(progress.total, true);
     std::fprintf(stderr,
                  "pass %d: loss %.3f, held-out agreement %.1f %%, choice = fixed preference %.1f %%, dead "
@@ -411,11 +428,8 @@ int run_teaching(const TeachArgs& args, bool terminal) {
   if (stop_signal() != 0) say_stopped(stop_signal());
   const bool saved = save_data_to(kDataFileName, *board, *net);
   if (!saved) std::fprintf(stderr, "error: cannot write to file '%s'.\n", kDataFileName);
-  {
-    std::ofstream script(kTeachPlotName, std::ios::binary);
-    script << teach_plot_script(kTeachRecordName, kTeachPictureName);
-  }
-  if (std::system((std::string("gnuplot ") + kTeachPlotName).c_str()) != 0)
+  if (!write_anew(kTeachPlotName, teach_plot_script(kTeachRecordName, kTeachPictureName), false) ||
+      !draw_with_gnuplot(kTeachPlotName, kTeachPictureName))
     std::fprintf(stderr, "note: gnuplot could not draw '%s' (is it installed?).\n", kTeachPictureName);
   std::fprintf(stderr,
                "note: play the taught network with -learn off or -learn backprop: the default rule undoes "

@@ -16,6 +16,7 @@
 
 #include "app/datafile.h"
 #include "app/options.h"
+#include "app/output_files.h"
 #include "app/platform.h"
 #include "app/teach.h"
 #include "app/train.h"
@@ -106,34 +107,6 @@ bool parse_args(int argc, char** argv, Args& args) {
   return true;
 }
 
-// A name of this run's own beside name, for a file that is renamed to name
-// once it is whole.
-std::string temporary_name(const char* name) {
-  return std::string(name) + "." + std::to_string(process_number()) + ".tmp";
-}
-
-// Creates the file path afresh, never through a link; one left there by an
-// earlier run of the same number is removed first.
-std::FILE* create_fresh(const std::string& path) {
-  bool exists = false;
-  std::FILE* f = create_new_file(path.c_str(), exists);
-  if (f == nullptr && exists && std::remove(path.c_str()) == 0) f = create_new_file(path.c_str(), exists);
-  return f;
-}
-
-// Writes text to name as the data file is saved: a new file under a
-// temporary name, renamed over name (a link there is replaced, never
-// followed). durable: synced to the disk first.
-bool write_anew(const char* name, const std::string& text, bool durable) {
-  const std::string temporary = temporary_name(name);
-  std::FILE* f = create_fresh(temporary);
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && (!durable || sync_file(f));
-  ok = std::fclose(f) == 0 && ok && replace_file(temporary.c_str(), name);
-  if (!ok) std::remove(temporary.c_str());
-  return ok;
-}
-
 // The text of an existing record (empty when there is none) and its rows;
 // false when something else than a record of training games is there. The
 // text ends with what must come before the next row: the header for a new
@@ -180,17 +153,7 @@ bool draw_picture(const std::vector<GameRow>& rows) {
     std::fprintf(stderr, "error: cannot write to file '%s'.\n", kPlotName);
     return false;
   }
-  // gnuplot writes the picture into a file made afresh here, then renamed.
-  const std::string picture = temporary_name(kPictureName);
-  std::FILE* f = create_fresh(picture);
-  if (f == nullptr || std::fclose(f) != 0) {
-    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kPictureName);
-    return false;
-  }
-  const ProgramEnd s =
-      run_program({"gnuplot", "-e", "picture='" + picture + "'", kPlotName}, nullptr, nullptr);
-  if (!s.started || s.code != 0 || s.signal != 0 || !replace_file(picture.c_str(), kPictureName)) {
-    std::remove(picture.c_str());
+  if (!draw_with_gnuplot(kPlotName, kPictureName)) {
     std::fprintf(stderr, "error: gnuplot could not draw '%s' from '%s' (is it installed?).\n", kPictureName,
                  kPlotName);
     return false;

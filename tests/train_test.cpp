@@ -146,6 +146,7 @@ TEST_F(Train, GamesRecordedCheckedAndDrawn) {
   EXPECT_NEAR(rows[3].ave[8], n3.ave, 0.0051);
   EXPECT_NEAR(rows[3].sd[8], n3.sd, 0.0051);
   EXPECT_EQ(read_file(dir_ / "train.png").rfind("\x89PNG", 0), 0u);
+  EXPECT_EQ(read_file(dir_ / "teach.png").rfind("\x89PNG", 0), 0u);
 }
 
 TEST_F(Train, DamagedFileStopsTheRunAndIsKept) {
@@ -188,16 +189,20 @@ TEST_F(Train, RefusesToStartOnABadFile) {
 TEST_F(Train, LinksAtItsFilesAreNotFollowed) {
   write_file(dir_ / "victim", "untouched\n");
   write_file(dir_ / "empty-victim", "");
-  const std::vector<std::string> names = {"train.err", "train.out", "train.csv", "train.gp", "train.png"};
+  const std::vector<std::string> names = {"train.err", "train.out", "train.csv", "train.gp", "train.png",
+                                          "teach.csv", "teach.gp",  "teach.png", "teach.pos"};
   for (const auto& name : names)
     fs::create_symlink(name == "train.csv" ? "empty-victim" : "victim", dir_ / name);
   const auto r = train("1");
   ASSERT_EQ(r.status, 0) << r.err;
+  const auto taught = run_exe(TAVIMOR_TRAIN_EXE, dir_, {"-teach", "100", "-passes", "1"});
+  ASSERT_EQ(taught.status, 0) << taught.err;
   EXPECT_EQ(read_file(dir_ / "victim"), "untouched\n");
   EXPECT_EQ(read_file(dir_ / "empty-victim"), "");
   for (const auto& name : names) EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / name))) << name;
   EXPECT_EQ(record().size(), 1u);
   EXPECT_EQ(read_file(dir_ / "train.png").rfind("\x89PNG", 0), 0u);
+  EXPECT_EQ(read_file(dir_ / "teach.png").rfind("\x89PNG", 0), 0u);
   for (const auto& entry : fs::directory_iterator(dir_))
     EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
 }
