@@ -146,7 +146,6 @@ TEST_F(Train, GamesRecordedCheckedAndDrawn) {
   EXPECT_NEAR(rows[3].ave[8], n3.ave, 0.0051);
   EXPECT_NEAR(rows[3].sd[8], n3.sd, 0.0051);
   EXPECT_EQ(read_file(dir_ / "train.png").rfind("\x89PNG", 0), 0u);
-  EXPECT_EQ(read_file(dir_ / "teach.png").rfind("\x89PNG", 0), 0u);
 }
 
 TEST_F(Train, DamagedFileStopsTheRunAndIsKept) {
