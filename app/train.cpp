@@ -168,7 +168,7 @@ DataState inspect_data_file(const char* path, Board& board, NeuralNet& net) {
 std::string after_game_fault(const DataState& saved, int colour) {
   if (!saved.fault.empty()) return saved.fault;
   if (saved.ply != 0) return "the saved game is not a fresh one (ply " + std::to_string(saved.ply) + ")";
-  if (saved.computer_colour != 3 - colour) {
+  if (saved.computer_colour != other_colour(colour)) {
     return "the colours did not alternate (the neural engine played colour " + std::to_string(colour) +
            " and is on colour " + std::to_string(saved.computer_colour) + " for the next game)";
   }

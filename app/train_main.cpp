@@ -305,7 +305,7 @@ int train(const Args& args) {
     }
     record_text += record_line(row);
     had_file = true;
-    colour = 3 - colour;
+    colour = other_colour(colour);
     run.push_back(row);
     record.push_back(row);
     progress.show(progress_text(run, args.games, seconds_since(start)));

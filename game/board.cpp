@@ -29,14 +29,14 @@ inline bool legal_at(const int32_t* p, int c, int me, int opp) {
 }  // namespace
 
 int can_place(const Board& b, int row, int col) {
-  return legal_at(b.planes[b.ply], cell_index(row, col), b.side, 3 - b.side) ? 1 : 0;
+  return legal_at(b.planes[b.ply], cell_index(row, col), b.side, other_colour(b.side)) ? 1 : 0;
 }
 
 int mark_legal(Board& b) {
   int32_t* p = b.planes[b.ply];
   const int32_t* prev = b.ply > 0 ? b.planes[b.ply - 1] : nullptr;
   const int me = b.side;
-  const int opp = 3 - me;
+  const int opp = other_colour(me);
   int counts[4] = {0, 0, 0, 0};  // [3]: a broken record's stone 3 stays inside the array
   int moves = 0;
   for (int row = 1; row <= 8; ++row) {
@@ -77,7 +77,7 @@ void new_game(Board& b) {
   record_set(p, kRecOtherDiscs, 2);
   record_set(p, kRecMoves, 2);
   if (mark_legal(b) == 0) {
-    b.side = 3 - b.side;
+    b.side = other_colour(b.side);
     mark_legal(b);
     std::fputs("error: unknown data on memory...\n", stderr);
   }
@@ -115,7 +115,7 @@ int play(Board& b, int row, int col) {
   int32_t* to = b.planes[b.ply + 1];
   std::memcpy(to, from, sizeof(int32_t) * kPlaneCells);
   const int me = b.side;
-  const int opp = 3 - me;
+  const int opp = other_colour(me);
   int directions = 0;
   for (int d : kDirections) {
     if (!flanks(to, c, d, me, opp)) continue;
@@ -138,7 +138,7 @@ int play(Board& b, int row, int col) {
 }
 
 int hand_over(Board& b) {
-  b.side = 3 - b.side;
+  b.side = other_colour(b.side);
   mark_legal(b);
   return b.side;
 }
@@ -164,7 +164,7 @@ int take_back(Board& b) {
     TAVIMOR_CHECK_BOARD(b);
     return 1;
   }
-  b.side = 3 - b.side;
+  b.side = other_colour(b.side);
   mark_legal(b);
   std::fputs("error: unknown data after untake...\n", stderr);
   return 1;
@@ -218,7 +218,7 @@ bool record_replays(const Board& b) {
     const int mover = record_get(p, kRecMover);
     if (mover != r->side) {
       // The other side moves again only when the side to move has no move.
-      if (mover != 3 - r->side || record_get(r->planes[k], kRecMoves) != 0) return false;
+      if (mover != other_colour(r->side) || record_get(r->planes[k], kRecMoves) != 0) return false;
       hand_over(*r);
     }
     if (play(*r, record_get(p, kRecRow), record_get(p, kRecCol)) == 0) return false;
@@ -293,7 +293,7 @@ std::string board_fault(const Board& b) {
       return fault("cell bits: 0x%x above the marks on %s", static_cast<unsigned>(p[c] & ~kLowBits),
                    sq.c_str());
     ++counts[stone];
-    const bool legal = legal_at(p, c, b.side, 3 - b.side);
+    const bool legal = legal_at(p, c, b.side, other_colour(b.side));
     if (legal != ((p[c] & kLegalMark) != 0))
       return fault(legal ? "legal marks: no mark on %s where the move is legal"
                          : "legal marks: a mark on %s where no move is legal",

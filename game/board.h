@@ -50,6 +50,9 @@ static_assert(std::is_standard_layout_v<Board>);
 static_assert(offsetof(Board, ply) == 6100 * sizeof(int32_t));
 static_assert(offsetof(Board, colour_scheme) == 6109 * sizeof(int32_t));
 
+// The other colour of 1 or 2.
+constexpr int other_colour(int colour) { return 3 - colour; }
+
 // Cell index of (row, column), both 0..9.
 constexpr int cell_index(int row, int col) { return 10 * row + col; }
 // Square number 0..63 of (row, column), both 1..8.

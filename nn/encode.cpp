@@ -18,7 +18,7 @@ int encode_position(ScratchView s, const int32_t* plane, bool first_plane) {
   // Plane 0 has none, and reads as a plane without marks (all -1).
   const int32_t* before = first_plane ? nullptr : plane - kPlaneCells;
   const int mover = record_get(plane, kRecMover);
-  const int other = 3 - mover;
+  const int other = other_colour(mover);
   // Formed wide: a damaged record cannot overflow it.
   const long long square =
       8LL * record_get(plane, kRecRow) + static_cast<long long>(record_get(plane, kRecCol)) - 9;
@@ -51,7 +51,7 @@ NetPosition net_position(const int32_t* plane, bool first_plane) {
     const int stone = x & kStoneMask;
     const uint64_t bit = uint64_t{1} << sq;
     if (stone == mover) p.mine |= bit;
-    if (stone == 3 - mover) p.theirs |= bit;
+    if (stone == other_colour(mover)) p.theirs |= bit;
     if (stone == 0) p.empty |= bit;
     if (x & kChangedMark) p.changed |= bit;
     if (x & kLegalMark) p.legal |= bit;

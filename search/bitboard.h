@@ -124,7 +124,7 @@ inline uint64_t tree_moves(uint64_t x, uint64_t y, int depth, int limit) {
 // The moves of the tree of root move s of b searched from `depth`, s included.
 inline uint64_t root_tree_moves(const Board& b, int s, int depth, int limit) {
   const int32_t* p = current_plane(b);
-  const uint64_t me = stones_of(p, b.side), opp = stones_of(p, 3 - b.side);
+  const uint64_t me = stones_of(p, b.side), opp = stones_of(p, other_colour(b.side));
   const uint64_t placed = flips_of(me, opp, s) | uint64_t{1} << s;
   return 1 + tree_moves(opp & ~placed, me | placed, depth, limit);
 }

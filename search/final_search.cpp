@@ -141,7 +141,7 @@ int final_search_window(SearchTables& tables, const Board& b, int row, int col, 
     return final_search_reference(ctx, *copy, row, col);
   }
   const int32_t* plane = current_plane(b);
-  const uint64_t me = stones_of(plane, b.side), opp = stones_of(plane, 3 - b.side);
+  const uint64_t me = stones_of(plane, b.side), opp = stones_of(plane, other_colour(b.side));
   const uint64_t flips = flips_of(me, opp, sq);
   if (flips == 0) {  // a stale mark: play() would turn nothing and refuse
     refuse_final();

@@ -292,8 +292,8 @@ float neuro_node(NeuroWorker& w, const Node& n, int depth, const float* c, const
 float neuro_move(NeuroWorker& w, const Board& b, const NetPosition& root, int depth, int sq, const float* c,
                  float alpha, float beta) {
   const int32_t* plane = current_plane(b);
-  const Node n =
-      node_after(stones_of(plane, b.side), stones_of(plane, 3 - b.side), sq, root.changed, root.legal);
+  const Node n = node_after(stones_of(plane, b.side), stones_of(plane, other_colour(b.side)), sq,
+                            root.changed, root.legal);
   ++w.nodes;
   return neuro_node(w, n, depth, c, nullptr, alpha, beta);
 }
@@ -304,7 +304,7 @@ bool fast_neuro_applies(const Board& b, int depth, int row, int col) {
   const int sq = playable_square(b, row, col);
   if (sq < 0 || ply_may_run_out(b, depth < kNeuroDepth ? kNeuroDepth - depth : 0)) return false;
   const int32_t* plane = current_plane(b);
-  return flips_of(stones_of(plane, b.side), stones_of(plane, 3 - b.side), sq) != 0;
+  return flips_of(stones_of(plane, b.side), stones_of(plane, other_colour(b.side)), sq) != 0;
 }
 
 }  // namespace

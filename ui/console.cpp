@@ -94,7 +94,7 @@ bool handle_line(const std::string& line, ConsoleState& state, SearchContext& ct
     }
   } else if (line == "new") {
     new_game(b);
-    b.computer_colour = 3 - b.computer_colour;
+    b.computer_colour = other_colour(b.computer_colour);
     std::fputs("tavimor> new game...\n", stderr);
   } else if (line == "untake") {
     // Back to the last position in which the human was to move.
@@ -206,6 +206,6 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   }
   if (b.computer_colour == 2) state.result = -state.result;
   new_game(b);
-  b.computer_colour = 3 - b.computer_colour;
+  b.computer_colour = other_colour(b.computer_colour);
   return state.result;
 }

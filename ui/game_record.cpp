@@ -170,7 +170,7 @@ bool replay_move(Board& b, const RecordMove& m) {
   if (check_end(b) != 0) return false;  // the game is over
   if (m.row == 0) {
     // The pass the rules just made, in the name of the side that had no move.
-    return b.pass_flag != 0 && (m.colour == 0 || m.colour == 3 - b.side);
+    return b.pass_flag != 0 && (m.colour == 0 || m.colour == other_colour(b.side));
   }
   if (m.colour != 0 && m.colour != b.side) return false;
   return play(b, m.row, m.col) != 0;

@@ -30,7 +30,7 @@ bool input_allowed(const WindowState& w, const Board& b) { return w.busy == 0 &&
 // step runs at once.
 void start_new_game(WindowState& w, Board& b, WindowEffects& e, bool clear_message) {
   new_game(b);
-  b.computer_colour = 3 - b.computer_colour;
+  b.computer_colour = other_colour(b.computer_colour);
   add_timer(e, WindowTimer::step_game, kStepDelayMs, 0);
   if (!human_to_move(b)) {
     set_message(w, kThinkingText);
