@@ -6,16 +6,13 @@
 #include <cstdlib>
 
 #include "nn/gpu/gpu_net.h"
+#include "search/game_flow.h"
 
 namespace {
 
 Board start_board() {
   Board b{};
-  new_game(b);
-  b.computer_colour = 2;
-  b.colour_scheme = 0;
-  b.engine = 1;
-  b.pass_flag = 0;
+  fresh_game(b);
   return b;
 }
 

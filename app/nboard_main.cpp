@@ -77,21 +77,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
     if (has_value && std::strcmp(argv[i], "-think") == 0) {
-      const char* value = argv[++i];
-      if (std::strcmp(value, "neuro") == 0) {
-        engine = EngineKind::neuro;
-      } else if (std::strcmp(value, "traditional") == 0) {
-        engine = EngineKind::traditional;
-      } else {
-        std::fprintf(stderr, "error: bad think type %s.\n", value);
-        return kStopStatus;
-      }
+      if (!parse_think(argv[++i], engine)) return kStopStatus;
     } else if (has_value && std::strcmp(argv[i], "-learn") == 0) {
-      const char* value = argv[++i];
-      if (!learn_rule_named(value, g_net.learn_rule)) {
-        std::fprintf(stderr, "error: bad learn rule %s.\n", value);
-        return kStopStatus;
-      }
+      if (!parse_learn(argv[++i], g_net.learn_rule)) return kStopStatus;
     } else if (has_value && std::strcmp(argv[i], "-analyze") == 0) {
       game = argv[++i];
     } else {

@@ -1,8 +1,10 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "nn/network.h"
 #include "nn/neural_net.h"
@@ -21,6 +23,43 @@ constexpr const char* kUsage =
 bool same(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
 void say(const char* a, const char* b = "", const char* c = "") { std::fprintf(stderr, "%s%s%s", a, b, c); }
+
+// The options followed by a value.
+bool is_valued(const char* arg) {
+  return same(arg, "-mode") || same(arg, "-think") || same(arg, "-learn") || same(arg, "-cuda");
+}
+
+// Sets the option arg (one of is_valued's) to value, with its note; false,
+// with the error said, for a value it does not take.
+bool take_value(const char* arg, const char* value, Options& opts, NeuralNet& net) {
+  if (same(arg, "-mode")) {
+    static const char* const kModes[] = {"win", "text", "demo"};  // in GameMode's order
+    const auto* m =
+        std::find_if(std::begin(kModes), std::end(kModes), [value](auto n) { return same(n, value); });
+    if (m == std::end(kModes)) {
+      say("error: bad mode ", value, ".\n");
+      return false;
+    }
+    opts.mode = static_cast<int>(m - kModes);
+    say("note: ", value, " mode is selected.\n");
+  } else if (same(arg, "-think")) {
+    EngineKind engine{};
+    if (!parse_think(value, engine)) return false;
+    opts.engine = engine;
+    say("note: ", value, " mode is selected.\n");
+  } else if (same(arg, "-learn")) {
+    if (!parse_learn(value, net.learn_rule)) return false;
+    say("note: ", value, " learning is selected.\n");
+  } else {
+    const int n = atoi_clamped(value);
+    if (n < 0) {
+      std::fprintf(stderr, "error: #GPU(%d) must be positive or zero.\n", n);
+      return false;
+    }
+    opts.gpu_ordinal = n;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -51,63 +90,29 @@ int atoi_clamped(const char* text) {
   return static_cast<int>(n);
 }
 
+bool parse_think(const char* text, EngineKind& engine) {
+  for (const EngineKind k : {EngineKind::neuro, EngineKind::traditional}) {
+    if (same(text, engine_word(k))) {
+      engine = k;
+      return true;
+    }
+  }
+  say("error: bad think type ", text, ".\n");
+  return false;
+}
+
+bool parse_learn(const char* text, LearnRule& rule) {
+  if (learn_rule_named(text, rule)) return true;
+  say("error: bad learn rule ", text, ".\n");
+  return false;
+}
+
 bool parse_options(int argc, const char* const* argv, Options& opts, NeuralNet& net) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (i + 1 < argc) {
-      const char* value = argv[i + 1];
-      if (same(arg, "-mode")) {
-        ++i;
-        if (same(value, "win")) {
-          opts.mode = kModeWin;
-          say("note: win mode is selected.\n");
-        } else if (same(value, "text")) {
-          opts.mode = kModeText;
-          say("note: text mode is selected.\n");
-        } else if (same(value, "demo")) {
-          opts.mode = kModeDemo;
-          say("note: demo mode is selected.\n");
-        } else {
-          say("error: bad mode ", value, ".\n");
-          return false;
-        }
-        continue;
-      }
-      if (same(arg, "-think")) {
-        ++i;
-        if (same(value, "neuro")) {
-          opts.choice = ThinkType::neuro;
-          say("note: neuro mode is selected.\n");
-        } else if (same(value, "traditional")) {
-          opts.choice = ThinkType::traditional;
-          say("note: traditional mode is selected.\n");
-        } else {
-          say("error: bad think type ", value, ".\n");
-          return false;
-        }
-        continue;
-      }
-      if (same(arg, "-learn")) {
-        ++i;
-        if (!learn_rule_named(value, net.learn_rule)) {
-          say("error: bad learn rule ", value, ".\n");
-          return false;
-        }
-        say("note: ", value, " learning is selected.\n");
-        continue;
-      }
-      if (same(arg, "-cuda")) {
-        ++i;
-        const int n = atoi_clamped(value);
-        if (n < 0) {
-          std::fprintf(stderr, "error: #GPU(%d) must be positive or zero.\n", n);
-          return false;
-        }
-        opts.gpu_ordinal = n;
-        continue;
-      }
-    }
-    if (same(arg, "-dump")) {
+    if (i + 1 < argc && is_valued(arg)) {
+      if (!take_value(arg, argv[++i], opts, net)) return false;
+    } else if (same(arg, "-dump")) {
       opts.diag_mode = 1;
     } else if (same(arg, "-nnc")) {
       net.out_mode = 2;

@@ -1,16 +1,18 @@
 // The command line of the program.
 #pragma once
 
+#include <optional>
+
 #include "nn/neural_net.h"
+#include "search/engine.h"
 
 enum GameMode { kModeWin = 0, kModeText = 1, kModeDemo = 2 };
-enum class ThinkType { none, neuro, traditional };
 
 struct Options {
   int mode = kModeWin;
-  ThinkType choice = ThinkType::none;
-  int gpu_ordinal = -1;  // -1: no GPU
-  int diag_mode = 0;     // 1 -dump, 2 -nnc (the later of the two wins)
+  std::optional<EngineKind> engine;  // -think's choice; none: the data file's
+  int gpu_ordinal = -1;              // -1: no GPU
+  int diag_mode = 0;                 // 1 -dump, 2 -nnc (the later of the two wins)
 };
 
 // Converts like atoi (leading blanks, an optional sign, the leading digits;
@@ -20,6 +22,12 @@ int atoi_clamped(const char* text);
 // The learning rule named text ("imitation", "backprop" or "off", exactly),
 // into rule; false for any other text.
 bool learn_rule_named(const char* text, LearnRule& rule);
+
+// The values of -think (an engine_word) and -learn, into engine and rule;
+// false, with "error: bad think type TEXT." or "error: bad learn rule TEXT."
+// on standard error, for any other text.
+bool parse_think(const char* text, EngineKind& engine);
+bool parse_learn(const char* text, LearnRule& rule);
 
 // Parses argv[1..argc-1] into opts, printing the notes and errors. "-nnc"
 // sets net.out_mode to 2 and calls net_init_random at once; "-learn"

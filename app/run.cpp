@@ -10,6 +10,7 @@
 #include "app/platform.h"
 #include "nn/gpu/gpu_net.h"
 #include "nn/network.h"
+#include "search/game_flow.h"
 #include "ui/console.h"
 #include "ui/window.h"
 
@@ -26,16 +27,6 @@ void stop_window(int sig) {
   save_data();
   std::fflush(nullptr);
   end_by_signal(sig);
-}
-
-// The game and the network as a run without a data file starts them.
-void reset_state() {
-  new_game(g_board);
-  g_board.computer_colour = 2;
-  g_board.engine = 1;
-  g_board.pass_flag = 0;
-  g_board.colour_scheme = 0;
-  net_init_random(g_net);
 }
 
 // Runs the front end chosen on the command line until it returns.
@@ -95,10 +86,11 @@ int run_program(int argc, const char* const* argv) {
       return kRefusedStatus;
     }
     std::fputs("note: datafile is not found. data reset.\n", stderr);
-    reset_state();
+    fresh_game(g_board);
+    net_init_random(g_net);
     if (keep) std::fprintf(stderr, "note: the old datafile is kept as '%s'.\n", kept.c_str());
   }
-  if (opts.choice != ThinkType::none) g_board.engine = opts.choice == ThinkType::neuro ? 1 : 0;
+  if (opts.engine) set_engine(g_board, *opts.engine);
   if (opts.gpu_ordinal >= 0) {
     gpu_init(g_net, opts.gpu_ordinal);
     // Registered once more now that the driver is loaded, so that the release

@@ -34,6 +34,7 @@
 #include "nn/network.h"
 #include "search/bitboard.h"
 #include "search/engine.h"
+#include "search/game_flow.h"
 #include "search/neuro.h"
 #include "search/root.h"
 #include "search/search.h"
@@ -121,8 +122,7 @@ double median(std::vector<double> v) {
 // run_demo's console output goes to /dev/null while it runs.
 double time_run_demo(NeuralNet& net) {
   auto b = std::make_unique<Board>();
-  new_game(*b);
-  b->computer_colour = 2;
+  fresh_game(*b);
   SearchContext ctx{b.get(), &net, 0};
   ConsoleState console = make_console_state();
   std::fflush(stderr);
@@ -138,102 +138,115 @@ double time_run_demo(NeuralNet& net) {
   return ms;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Args {
   int games = 3;
   uint32_t first_seed = 1;
   bool exact_scores = false;
   bool with_reference = true;
+  bool signature = false;  // --signature: only the signature, at once
+};
+
+Args parse_args(int argc, char** argv) {
+  Args a;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--signature") == 0) {
-      for (const SignatureRow& row : bench_signature())
-        std::printf("%s %s %llu %llu\n", row.position.c_str(), row.engine.c_str(),
-                    static_cast<unsigned long long>(row.nodes),
-                    static_cast<unsigned long long>(row.evaluations));
-      return 0;
+      a.signature = true;
+      break;
     }
     if (std::strcmp(argv[i], "--exact-scores") == 0) {
-      exact_scores = true;
+      a.exact_scores = true;
     } else if (std::strcmp(argv[i], "--no-reference") == 0) {
-      with_reference = false;
+      a.with_reference = false;
     } else if (positional++ == 0) {
-      games = std::atoi(argv[i]);
+      a.games = std::atoi(argv[i]);
     } else {
-      first_seed = static_cast<uint32_t>(std::atoi(argv[i]));
+      a.first_seed = static_cast<uint32_t>(std::atoi(argv[i]));
     }
   }
-  std::vector<Move> all;
-  std::vector<double> demo_ms, game_fast_ms, game_ref_ms;
-  bool same = true;
-  std::printf(
-      "game,ply,search,ref_nodes,fast_nodes,node_ratio,ref_evals,fast_evals,eval_ratio,ref_ms,fast_ms,time_"
-      "ratio,fast_cpu_ms,value\n");
-  for (int g = 0; g < games; ++g) {
-    const uint32_t seed = first_seed + static_cast<uint32_t>(g);
-    rand15_seed(seed);  // the root's tie draws: the same games on one thread
-    auto net = std::make_unique<NeuralNet>();
-    bench_params(*net, seed);
-    auto pristine = std::make_unique<NeuralNet>(*net);
-    auto live = std::make_unique<Board>();
-    new_game(*live);
-    live->computer_colour = 2;
-    SearchContext ctx{live.get(), net.get(), 0};
-    int opponent = 0;
-    double fast_total = 0, ref_total = 0;
-    while (check_end(*live) == 0) {
-      const bool neural = live->side == live->computer_colour;
-      if (neural && opponent != 0) {
-        opponent = 0;
-        const auto t0 = Clock::now();
-        learn_last_move(ctx);
-        const double learn = ms_since(t0);
-        fast_total += learn;
-        if (with_reference) ref_total += learn;
-      }
-      Move m{endgame_due(*live) ? "final" : neural ? "neural" : "deep", {}, {}, 0, 0, 0};
-      auto copy = std::make_unique<Board>(*live);
-      SearchContext rctx{copy.get(), net.get(), 0};
-      int ref_played = 1;
-      if (with_reference) {
-        m.ref = reference_stats(*live, neural);
-        const auto t0 = Clock::now();
-        ref_played = neural ? reference_neuro(rctx) : reference_traditional(rctx);
-        m.ref_ms = ms_since(t0);
-      }
-      const auto t0 = Clock::now();
-      const double c0 = cpu_ms();
-      RootScores scores;
-      const ThinkOptions options{exact_scores ? &scores : nullptr, &m.fast};
-      const int played = neural ? think_neuro(ctx, options) : think_traditional(ctx, options);
-      m.fast_ms = ms_since(t0);
-      m.fast_cpu_ms = cpu_ms() - c0;
-      if (played != 1 || ref_played != 1 || (with_reference && rctx.value != ctx.value)) {
-        std::fprintf(stderr, "game %d ply %d: reference value %d, fast %d\n", g, copy->ply - 1, rctx.value,
-                     ctx.value);
-        same = false;
-      }
-      if (!neural) ++opponent;
-      fast_total += m.fast_ms;
-      ref_total += m.ref_ms;
-      std::printf("%u,%d,%s,%llu,%llu,%.1f,%llu,%llu,%.1f,%.3f,%.3f,%.1f,%.3f,%d\n", seed, live->ply - 1,
-                  m.search, static_cast<unsigned long long>(m.ref.nodes),
-                  static_cast<unsigned long long>(m.fast.nodes),
-                  ratio(static_cast<double>(m.ref.nodes), static_cast<double>(m.fast.nodes)),
-                  static_cast<unsigned long long>(m.ref.evaluations),
-                  static_cast<unsigned long long>(m.fast.evaluations),
-                  ratio(static_cast<double>(m.ref.evaluations), static_cast<double>(m.fast.evaluations)),
-                  m.ref_ms, m.fast_ms, ratio(m.ref_ms, m.fast_ms), m.fast_cpu_ms, ctx.value);
-      std::fflush(stdout);
-      all.push_back(m);
-    }
-    game_fast_ms.push_back(fast_total);
-    game_ref_ms.push_back(ref_total);
-    net_params_changed(*pristine);  // the fast evaluation's weight copy, now derived for this network
-    demo_ms.push_back(time_run_demo(*pristine));
-  }
+  return a;
+}
 
+// One move of the game on ctx: the reference root on a copy, then the engine
+// on the live board, timed, and its CSV line. False when the values differ.
+bool time_move(const Args& args, int game, uint32_t seed, SearchContext& ctx, EngineKind engine, Move& m) {
+  Board& live = *ctx.board;
+  const bool neural = engine == EngineKind::neuro;
+  m.search = endgame_due(live) ? "final" : neural ? "neural" : "deep";
+  auto copy = std::make_unique<Board>(live);
+  SearchContext rctx{copy.get(), ctx.net, 0};
+  int ref_played = 1;
+  if (args.with_reference) {
+    m.ref = reference_stats(live, neural);
+    const auto t0 = Clock::now();
+    ref_played = neural ? reference_neuro(rctx) : reference_traditional(rctx);
+    m.ref_ms = ms_since(t0);
+  }
+  const auto t0 = Clock::now();
+  const double c0 = cpu_ms();
+  RootScores scores;
+  const ThinkOptions options{args.exact_scores ? &scores : nullptr, &m.fast};
+  const int played = neural ? think_neuro(ctx, options) : think_traditional(ctx, options);
+  m.fast_ms = ms_since(t0);
+  m.fast_cpu_ms = cpu_ms() - c0;
+  const bool same = played == 1 && ref_played == 1 && (!args.with_reference || rctx.value == ctx.value);
+  if (!same)
+    std::fprintf(stderr, "game %d ply %d: reference value %d, fast %d\n", game, copy->ply - 1, rctx.value,
+                 ctx.value);
+  std::printf("%u,%d,%s,%llu,%llu,%.1f,%llu,%llu,%.1f,%.3f,%.3f,%.1f,%.3f,%d\n", seed, live.ply - 1, m.search,
+              static_cast<unsigned long long>(m.ref.nodes), static_cast<unsigned long long>(m.fast.nodes),
+              ratio(static_cast<double>(m.ref.nodes), static_cast<double>(m.fast.nodes)),
+              static_cast<unsigned long long>(m.ref.evaluations),
+              static_cast<unsigned long long>(m.fast.evaluations),
+              ratio(static_cast<double>(m.ref.evaluations), static_cast<double>(m.fast.evaluations)),
+              m.ref_ms, m.fast_ms, ratio(m.ref_ms, m.fast_ms), m.fast_cpu_ms, ctx.value);
+  std::fflush(stdout);
+  return same;
+}
+
+struct GameTimes {
+  double fast_ms = 0, ref_ms = 0, demo_ms = 0;
+};
+
+// Game g, the neural engine learning as in demo mode (the learning step is
+// timed with its move), then the same game once more by run_demo. False
+// when a value differs.
+bool play_game(const Args& args, int g, std::vector<Move>& all, GameTimes& t) {
+  const uint32_t seed = args.first_seed + static_cast<uint32_t>(g);
+  rand15_seed(seed);  // the root's tie draws: the same games on one thread
+  auto net = std::make_unique<NeuralNet>();
+  bench_params(*net, seed);
+  auto pristine = std::make_unique<NeuralNet>(*net);
+  auto live = std::make_unique<Board>();
+  new_game(*live);
+  live->computer_colour = 2;
+  SearchContext ctx{live.get(), net.get(), 0};
+  int opponent = 0;
+  bool same = true;
+  while (check_end(*live) == 0) {
+    const bool neural = live->side == live->computer_colour;
+    if (neural && opponent != 0) {
+      opponent = 0;
+      const auto t0 = Clock::now();
+      learn_last_move(ctx);
+      const double learn = ms_since(t0);
+      t.fast_ms += learn;
+      if (args.with_reference) t.ref_ms += learn;
+    }
+    Move m{};
+    same &= time_move(args, g, seed, ctx, neural ? EngineKind::neuro : EngineKind::traditional, m);
+    if (!neural) ++opponent;
+    t.fast_ms += m.fast_ms;
+    t.ref_ms += m.ref_ms;
+    all.push_back(m);
+  }
+  net_params_changed(*pristine);  // the fast evaluation's weight copy, now derived for this network
+  t.demo_ms = time_run_demo(*pristine);
+  return same;
+}
+
+// The summary line of each search over all the moves.
+void print_summary(const std::vector<Move>& all) {
   std::printf(
       "\nsearch,moves,ref_nodes,fast_nodes,node_ratio,ref_evals,fast_evals,eval_ratio,ref_ms_max,"
       "fast_ms_max,fast_ms_median,ref_ms_total,fast_ms_total,time_ratio,fast_cpu_ms_total\n");
@@ -265,10 +278,33 @@ int main(int argc, char** argv) {
     if (fast.batches > 0)
       std::printf("# %s batches %llu\n", search, static_cast<unsigned long long>(fast.batches));
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Args args = parse_args(argc, argv);
+  if (args.signature) {
+    for (const SignatureRow& row : bench_signature())
+      std::printf("%s %s %llu %llu\n", row.position.c_str(), row.engine.c_str(),
+                  static_cast<unsigned long long>(row.nodes),
+                  static_cast<unsigned long long>(row.evaluations));
+    return 0;
+  }
+  std::vector<Move> all;
+  std::vector<GameTimes> times(static_cast<std::size_t>(std::max(args.games, 0)));
+  bool same = true;
+  std::printf(
+      "game,ply,search,ref_nodes,fast_nodes,node_ratio,ref_evals,fast_evals,eval_ratio,ref_ms,fast_ms,time_"
+      "ratio,fast_cpu_ms,value\n");
+  for (int g = 0; g < args.games; ++g) same &= play_game(args, g, all, times[static_cast<std::size_t>(g)]);
+  print_summary(all);
   std::printf("\ngame,ref_ms,fast_ms,time_ratio,run_demo_ms\n");
-  for (int g = 0; g < games; ++g)
-    std::printf("%u,%.0f,%.0f,%.1f,%.0f\n", first_seed + static_cast<uint32_t>(g), game_ref_ms[g],
-                game_fast_ms[g], ratio(game_ref_ms[g], game_fast_ms[g]), demo_ms[g]);
+  for (int g = 0; g < args.games; ++g) {
+    const GameTimes& t = times[static_cast<std::size_t>(g)];
+    std::printf("%u,%.0f,%.0f,%.1f,%.0f\n", args.first_seed + static_cast<uint32_t>(g), t.ref_ms, t.fast_ms,
+                ratio(t.ref_ms, t.fast_ms), t.demo_ms);
+  }
   if (!same) std::fprintf(stderr, "values differ\n");
   return same ? 0 : 1;
 }

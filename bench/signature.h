@@ -19,7 +19,7 @@
 
 struct SignatureRow {
   std::string position;  // the benchmark position
-  std::string engine;    // "traditional" or "neuro"
+  std::string engine;    // its engine_word
   uint64_t nodes;
   uint64_t evaluations;
 };
@@ -43,17 +43,14 @@ inline std::vector<SignatureRow> bench_signature() {
   omp_set_num_threads(1);
   std::vector<SignatureRow> rows;
   for (const BenchPosition& position : kBenchPositions) {
-    for (const char* engine : {"traditional", "neuro"}) {
+    for (const EngineKind engine : {EngineKind::traditional, EngineKind::neuro}) {
       auto b = bench_board(position);
       if (!b) continue;
       SearchContext ctx{b.get(), net.get(), 0};
       SearchStats stats;
       const ThinkOptions options{nullptr, &stats};
-      if (engine[0] == 'n')
-        think_neuro(ctx, options);
-      else
-        think_traditional(ctx, options);
-      rows.push_back(SignatureRow{position.name, engine, stats.nodes, stats.evaluations});
+      engine == EngineKind::neuro ? think_neuro(ctx, options) : think_traditional(ctx, options);
+      rows.push_back(SignatureRow{position.name, engine_word(engine), stats.nodes, stats.evaluations});
     }
   }
   omp_set_num_threads(threads);

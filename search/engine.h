@@ -6,12 +6,19 @@
 #include "game/board.h"
 #include "search/search_context.h"
 
-// The engine that chooses a move; the values are those of Board.engine.
+// The engine that chooses a move; the values are those the data file keeps
+// in Board.engine, read and written only by the two functions below.
 enum class EngineKind { traditional = 0, neuro = 1 };
 
-// The engine the board's settings select.
+// The engine the board's settings select, and the selection made.
 inline EngineKind engine_of(const Board& b) {
   return b.engine == 1 ? EngineKind::neuro : EngineKind::traditional;
+}
+inline void set_engine(Board& b, EngineKind engine) { b.engine = static_cast<int32_t>(engine); }
+
+// The engine's word: "neuro" or "traditional" (the value of -think).
+inline const char* engine_word(EngineKind engine) {
+  return engine == EngineKind::neuro ? "neuro" : "traditional";
 }
 
 // A legal root move and the engine's own score of it, seen from the side to
@@ -70,7 +77,9 @@ int think_final(SearchContext& ctx, const ThinkOptions& options = {});
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);
 
-// Moves of the neural engine's opponent since the neural engine last moved.
+// Moves of the neural engine's opponent since the neural engine last moved:
+// counted and cleared by the game flow (search/game_flow.h), consumed by
+// computer_move.
 extern int opponent_moves;
 
 // The engine calls of a computer move (tests put stand-ins here).

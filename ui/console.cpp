@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "search/engine.h"
+#include "search/game_flow.h"
 #include "ui/game_record.h"
 
 namespace {
@@ -45,17 +46,6 @@ LineRead read_line(const ConsoleState& state, std::FILE* in, std::string& line) 
   return kLine;
 }
 
-void print_result_line(int result, int computer_colour, const char* me, const char* you) {
-  std::fputs("GAME OVER. ", stderr);
-  if (result > 0) {
-    std::fprintf(stderr, "%s win %d points.\n", computer_colour == 1 ? me : you, result);
-  } else if (result < 0) {
-    std::fprintf(stderr, "%s win %d points.\n", computer_colour == 2 ? me : you, -result);
-  } else {
-    std::fputs("draw game...\n", stderr);
-  }
-}
-
 // The human's legal moves with the engine's scores, best first, one a line.
 // Nothing changes: no move, no learning, no random draw.
 void print_hint(SearchContext& ctx) {
@@ -87,19 +77,13 @@ bool handle_line(const std::string& line, ConsoleState& state, SearchContext& ct
   } else if (line.size() >= 2 && line[0] >= 'a' && line[0] <= 'h' && line[1] >= '1' && line[1] <= '8') {
     state.move_row = line[0] - 'a' + 1;
     state.move_col = line[1] - '0';
-    if (play(b, state.move_row, state.move_col) != 0) {
-      ++opponent_moves;
-    } else {
+    if (!human_move(b, state.move_row, state.move_col))
       std::fputs("tavimor> you can't put here...\n", stderr);
-    }
   } else if (line == "new") {
-    new_game(b);
-    b.computer_colour = other_colour(b.computer_colour);
+    next_game(b);
     std::fputs("tavimor> new game...\n", stderr);
   } else if (line == "untake") {
-    // Back to the last position in which the human was to move.
-    int taken = take_back(b);
-    while (b.side == b.computer_colour && taken == 1) taken = take_back(b);
+    take_back_to_human(b);
   } else if (line == "quit" || line == "exit") {
     std::fputs("tavimor> exit game...\n", stderr);
     return false;
@@ -114,7 +98,7 @@ bool handle_line(const std::string& line, ConsoleState& state, SearchContext& ct
 }  // namespace
 
 ConsoleState make_console_state(int (*stop_signal)()) {
-  opponent_moves = 0;
+  forget_opponent_moves();
   return ConsoleState{0, 0, 0, stop_signal};
 }
 
@@ -152,7 +136,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
     std::fputs(board_text(b).c_str(), stderr);
     if (check_end(b)) {
       state.result = b.discs1 - b.discs2;
-      print_result_line(state.result, b.computer_colour, "I", "you");
+      std::fprintf(stderr, "%s\n", result_line(b, "I", "you").c_str());
       return;
     }
     if (b.pass_flag) {
@@ -194,10 +178,10 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
     computer_move(ctx, neuro ? EngineKind::neuro : EngineKind::traditional, nullptr);
     if (thinking_stopped(state)) return 0;
     std::fprintf(stderr, " %s\n", mood_face(ctx));
-    if (!neuro) ++opponent_moves;
+    count_opponent_move(b, b.computer_colour);
   }
   state.result = b.discs1 - b.discs2;
-  print_result_line(state.result, b.computer_colour, "neuro", "trady");
+  std::fprintf(stderr, "%s\n", result_line(b, "neuro", "trady").c_str());
   if (diag_mode == 1) {
     const int neuro = b.computer_colour == 1 ? b.discs1 : b.discs2;
     const int trady = b.computer_colour == 1 ? b.discs2 : b.discs1;
@@ -205,7 +189,6 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
     std::fflush(stdout);
   }
   if (b.computer_colour == 2) state.result = -state.result;
-  new_game(b);
-  b.computer_colour = other_colour(b.computer_colour);
+  next_game(b);
   return state.result;
 }

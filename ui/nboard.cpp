@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "search/game_flow.h"
 #include "search/neuro.h"
 #include "search/search.h"
 
@@ -83,7 +84,7 @@ void set_game(NboardSession& s, const std::string& text) {
     }
   }
   *s.ctx->board = w;
-  opponent_moves = 0;  // a new game: its record teaches nothing
+  forget_opponent_moves();  // a new game: its record teaches nothing
 }
 
 void play_move(NboardSession& s, const std::string& text) {
@@ -96,8 +97,7 @@ void play_move(NboardSession& s, const std::string& text) {
     return;
   }
   // The neural engine learns from the moves of the colour it does not play.
-  if (row != 0 && s.engine_colour != 0 && record_get(previous_plane(w), kRecMover) != s.engine_colour)
-    ++opponent_moves;
+  if (row != 0) count_opponent_move(w, s.engine_colour);
   *s.ctx->board = w;
 }
 
@@ -147,9 +147,7 @@ void go(NboardSession& s) {
 
 }  // namespace
 
-std::string engine_name(EngineKind engine) {
-  return engine == EngineKind::neuro ? "tavimor-neuro" : "tavimor-traditional";
-}
+std::string engine_name(EngineKind engine) { return std::string("tavimor-") + engine_word(engine); }
 
 NboardSession make_nboard_session(SearchContext& ctx, EngineKind engine, std::FILE* out) {
   return NboardSession{&ctx, engine, 0, std::make_unique<Board>(*ctx.board), out};

@@ -51,24 +51,11 @@ void animate_icon(int value);
 
 // Hands a handler's wishes to the window library.
 void apply(const WindowEffects& e) {
+  // In WindowTimer's order.
+  static void (*const callbacks[])(int) = {step_game, message_timeout, animate_flip, animate_icon};
   for (int i = 0; i < e.timer_count; ++i) {
     const TimerStart& t = e.timers[i];
-    void (*callback)(int) = step_game;
-    switch (t.timer) {
-      case WindowTimer::step_game:
-        callback = step_game;
-        break;
-      case WindowTimer::message_timeout:
-        callback = message_timeout;
-        break;
-      case WindowTimer::animate_flip:
-        callback = animate_flip;
-        break;
-      case WindowTimer::animate_icon:
-        callback = animate_icon;
-        break;
-    }
-    glutTimerFunc(static_cast<unsigned>(t.delay_ms), callback, t.value);
+    glutTimerFunc(static_cast<unsigned>(t.delay_ms), callbacks[static_cast<int>(t.timer)], t.value);
   }
   if (e.redraw) glutPostRedisplay();
 }
@@ -181,18 +168,8 @@ void draw_layer_text(const Board& b, const RootScores* hints) {
   glEnable(GL_LIGHTING);
 }
 
-void on_display() {
-  const Board& b = *g_setup.ctx->board;
-  const RootScores* hints = refresh_hints(g_window, *g_setup.ctx);
-  GLfloat board_colour[4], accent[4];
-  const int accent_k = accent_scheme(b.colour_scheme);
-  for (int i = 0; i < 3; ++i) {
-    board_colour[i] = kSchemeColours[b.colour_scheme][i];
-    accent[i] = kSchemeColours[accent_k][i];
-  }
-  board_colour[3] = accent[3] = 0.5f;
-
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+// The projection and the camera for the window's size, and the light.
+void set_camera() {
   glViewport(0, 0, static_cast<GLsizei>(g_window.window_width), static_cast<GLsizei>(g_window.window_height));
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -203,8 +180,11 @@ void on_display() {
   glLoadIdentity();
   gluLookAt(0.0, 120.0, 170.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
   glLightfv(GL_LIGHT0, GL_POSITION, kLightPosition);
+}
 
-  // The slab: 100 x 10 x 100 with its top face at y = 0.
+// The slab (100 x 10 x 100 with its top face at y = 0), the discs, and a
+// small dot on every empty square.
+void draw_board(const Board& b, const GLfloat* board_colour) {
   glPushMatrix();
   diffuse(board_colour);
   glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, kSpecular);
@@ -213,7 +193,6 @@ void on_display() {
   glutSolidCube(100.0);
   glPopMatrix();
 
-  // Discs, and a small dot on every empty square.
   const int32_t* plane = current_plane(b);
   for (int i = 0; i < 64; ++i) {
     const int r = i / 8, c = i % 8;
@@ -234,47 +213,65 @@ void on_display() {
     }
     glPopMatrix();
   }
-  if (g_window.assist != 0) draw_layer_marks(b, hints);
+}
 
-  // The cursor spindle and the ball of the side to move, on the human's turn only.
-  if (human_to_move(b)) {
-    const float x = (static_cast<float>(b.cursor_row) - 4.5f) * 12.0f;
-    const float z = (static_cast<float>(b.cursor_col) - 4.5f) * 12.0f;
-    const bool legal = (plane[cell_index(b.cursor_row, b.cursor_col)] & kLegalMark) != 0;
-    glPushMatrix();
-    diffuse(legal ? kLight : accent);
-    glScalef(1.0f, 10.0f, 1.0f);
-    glTranslatef(x, 0.5f, z);
-    sphere(0.6);
-    glPopMatrix();
-    glPushMatrix();
-    diffuse(b.side == 1 ? kDark : kLight);
-    glTranslatef(x, 10.0f, z);
-    sphere(2.0);
-    glPopMatrix();
-  }
+// The cursor spindle, light on a legal square, and the ball of the side to move.
+void draw_cursor(const Board& b, const GLfloat* accent) {
+  const float x = (static_cast<float>(b.cursor_row) - 4.5f) * 12.0f;
+  const float z = (static_cast<float>(b.cursor_col) - 4.5f) * 12.0f;
+  const bool legal = (current_plane(b)[cell_index(b.cursor_row, b.cursor_col)] & kLegalMark) != 0;
+  glPushMatrix();
+  diffuse(legal ? kLight : accent);
+  glScalef(1.0f, 10.0f, 1.0f);
+  glTranslatef(x, 0.5f, z);
+  sphere(0.6);
+  glPopMatrix();
+  glPushMatrix();
+  diffuse(b.side == 1 ? kDark : kLight);
+  glTranslatef(x, 10.0f, z);
+  sphere(2.0);
+  glPopMatrix();
+}
 
-  // The colour-scheme ball at the right rear.
+// The colour-scheme ball at the right rear, and the engine icon at the left
+// rear: a sponge for the neural engine, a single tetrahedron for the
+// traditional one.
+void draw_rear(const Board& b, const GLfloat* accent) {
   glPushMatrix();
   diffuse(accent);
   glTranslatef(60.0f, 10.0f, -60.0f);
   sphere(10.0);
   glPopMatrix();
 
-  // The engine icon at the left rear: a sponge for the neural engine, a
-  // single tetrahedron for the traditional one.
   glPushMatrix();
   diffuse(accent);
   glTranslatef(-60.0f, 10.0f, -60.0f);
   glRotatef(90.0f, 0.0f, 0.0f, 1.0f);
   glRotatef(static_cast<GLfloat>(g_window.icon_frames * 30), 0.0f, 1.0f, 1.0f);
   double offset[3] = {0.0, 0.0, 0.0};
-  glutSolidSierpinskiSponge(b.engine == 1 ? 2 : 0, offset, 13.0);
+  glutSolidSierpinskiSponge(engine_of(b) == EngineKind::neuro ? 2 : 0, offset, 13.0);
   glPopMatrix();
+}
 
+void on_display() {
+  const Board& b = *g_setup.ctx->board;
+  const RootScores* hints = refresh_hints(g_window, *g_setup.ctx);
+  GLfloat board_colour[4], accent[4];
+  const int accent_k = accent_scheme(b.colour_scheme);
+  for (int i = 0; i < 3; ++i) {
+    board_colour[i] = kSchemeColours[b.colour_scheme][i];
+    accent[i] = kSchemeColours[accent_k][i];
+  }
+  board_colour[3] = accent[3] = 0.5f;
+
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  set_camera();
+  draw_board(b, board_colour);
+  if (g_window.assist != 0) draw_layer_marks(b, hints);
+  if (human_to_move(b)) draw_cursor(b, accent);  // on the human's turn only
+  draw_rear(b, accent);
   if (g_window.message[0] != '\0') draw_message(g_window.message);
   if (g_window.assist != 0) draw_layer_text(b, hints);
-
   glutSwapBuffers();
 }
 

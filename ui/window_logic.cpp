@@ -1,11 +1,13 @@
 #include "ui/window_logic.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "search/bitboard.h"
 #include "search/engine.h"
+#include "search/game_flow.h"
 #include "ui/cube_font.h"
 
 namespace {
@@ -29,8 +31,7 @@ bool input_allowed(const WindowState& w, const Board& b) { return w.busy == 0 &&
 // The new game of Esc and of the end of a game: the colours swap and the next
 // step runs at once.
 void start_new_game(WindowState& w, Board& b, WindowEffects& e, bool clear_message) {
-  new_game(b);
-  b.computer_colour = other_colour(b.computer_colour);
+  next_game(b);
   add_timer(e, WindowTimer::step_game, kStepDelayMs, 0);
   if (!human_to_move(b)) {
     set_message(w, kThinkingText);
@@ -42,8 +43,7 @@ void start_new_game(WindowState& w, Board& b, WindowEffects& e, bool clear_messa
 
 // Plays the square under the cursor for the human.
 void play_cursor(WindowState& w, Board& b, WindowEffects& e) {
-  if (play(b, b.cursor_row, b.cursor_col) != 0) {
-    ++opponent_moves;
+  if (human_move(b, b.cursor_row, b.cursor_col)) {
     set_message(w, kThinkingText);
     add_timer(e, WindowTimer::step_game, kReplyDelayMs, 0);
     add_timer(e, WindowTimer::animate_flip, kFirstFrameMs, kFlipFrames);
@@ -54,8 +54,9 @@ void play_cursor(WindowState& w, Board& b, WindowEffects& e) {
 }
 
 void toggle_engine(WindowState& w, Board& b, WindowEffects& e) {
-  b.engine = 1 - b.engine;
-  set_message(w, b.engine == 1 ? kNeuroText : kTraditionalText);
+  const bool neuro = engine_of(b) != EngineKind::neuro;
+  set_engine(b, neuro ? EngineKind::neuro : EngineKind::traditional);
+  set_message(w, neuro ? kNeuroText : kTraditionalText);
   add_timer(e, WindowTimer::message_timeout, kMessageMs, 0);
   add_timer(e, WindowTimer::animate_icon, kFirstFrameMs, kIconFrames);
   e.redraw = true;
@@ -68,7 +69,7 @@ HintKey hint_key(const Board& b) {
     const int32_t* from = previous_plane(b);
     last = 8 * (record_get(from, kRecRow) - 1) + record_get(from, kRecCol) - 1;
   }
-  return HintKey{{stones_of(plane, 1), stones_of(plane, 2)}, b.side, b.ply, last, b.engine};
+  return HintKey{{stones_of(plane, 1), stones_of(plane, 2)}, b.side, b.ply, last, engine_of(b)};
 }
 
 int wrap_square(int v) { return v < 1 ? 8 : v > 8 ? 1 : v; }
@@ -106,14 +107,9 @@ bool picks_engine_icon(const BoardPick& p) { return p.u > -0.8 && p.u < -0.5 && 
 void set_message(WindowState& w, const char* text) { std::snprintf(w.message, sizeof w.message, "%s", text); }
 
 void game_over_message(const Board& b, char (&out)[kMessageBytes]) {
-  const int d = b.discs1 - b.discs2;
-  if (d > 0) {
-    std::snprintf(out, sizeof out, "GAME OVER. %s WIN %d POINTS.", b.computer_colour == 1 ? "I" : "YOU", d);
-  } else if (d < 0) {
-    std::snprintf(out, sizeof out, "GAME OVER. %s WIN %d POINTS.", b.computer_colour == 2 ? "I" : "YOU", -d);
-  } else {
-    std::snprintf(out, sizeof out, "GAME OVER. DRAW GAME...");
-  }
+  std::string line = result_line(b, "I", "you");
+  for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::snprintf(out, sizeof out, "%s", line.c_str());
 }
 
 bool game_is_over(const Board& b) {
@@ -169,9 +165,7 @@ WindowEffects key_pressed(WindowState& w, Board& b, unsigned char key) {
       toggle_engine(w, b, e);
       break;
     case 'u':
-      // Back to the last position in which the human was to move.
-      take_back(b);
-      while (!human_to_move(b) && b.ply > 0) take_back(b);
+      take_back_to_human(b);
       add_timer(e, WindowTimer::step_game, kStepDelayMs, 0);
       e.redraw = true;
       break;

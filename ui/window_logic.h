@@ -19,7 +19,7 @@ struct HintKey {
   int side;
   int ply;
   int last_move;  // the square of the last move, -1 when none
-  int engine;
+  EngineKind engine;
   bool operator==(const HintKey&) const = default;
 };
 
@@ -116,7 +116,7 @@ bool picks_engine_icon(const BoardPick& p);
 
 // Copies text into the message, cut to fit.
 void set_message(WindowState& w, const char* text);
-// "GAME OVER. " and who won by how much, from the discs on the board.
+// The result line of the game flow in capitals, as the window's font has them.
 void game_over_message(const Board& b, char (&out)[kMessageBytes]);
 // True when neither side can move or the board is full; b is not changed.
 bool game_is_over(const Board& b);
