@@ -6,15 +6,9 @@
 #include <cstdlib>
 
 #include "nn/gpu/gpu_net.h"
-#include "search/game_flow.h"
+#include "search/engine.h"
 
 namespace {
-
-Board start_board() {
-  Board b{};
-  fresh_game(b);
-  return b;
-}
 
 void release_gpu_at_exit() { gpu_release(g_net); }
 
@@ -26,7 +20,11 @@ int reset_gpu_state() {
 
 }  // namespace
 
-Board g_board = start_board();
+Board g_board = [] {
+  Board b{};
+  fresh_game(b);
+  return b;
+}();
 NeuralNet g_net{};  // zero-filled (static storage)
 [[maybe_unused]] static const int g_gpu_reset = reset_gpu_state();
 SearchContext g_ctx = make_search_context(g_board, g_net);

@@ -91,12 +91,8 @@ int atoi_clamped(const char* text) {
 }
 
 bool parse_think(const char* text, EngineKind& engine) {
-  for (const EngineKind k : {EngineKind::neuro, EngineKind::traditional}) {
-    if (same(text, engine_word(k))) {
-      engine = k;
-      return true;
-    }
-  }
+  engine = same(text, engine_word(EngineKind::neuro)) ? EngineKind::neuro : EngineKind::traditional;
+  if (same(text, engine_word(engine))) return true;
   say("error: bad think type ", text, ".\n");
   return false;
 }

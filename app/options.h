@@ -23,9 +23,8 @@ int atoi_clamped(const char* text);
 // into rule; false for any other text.
 bool learn_rule_named(const char* text, LearnRule& rule);
 
-// The values of -think (an engine_word) and -learn, into engine and rule;
-// false, with "error: bad think type TEXT." or "error: bad learn rule TEXT."
-// on standard error, for any other text.
+// -think's value (an engine_word) and -learn's; false, with "error: bad think
+// type TEXT." or "error: bad learn rule TEXT." said, for any other text.
 bool parse_think(const char* text, EngineKind& engine);
 bool parse_learn(const char* text, LearnRule& rule);
 

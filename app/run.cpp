@@ -10,7 +10,7 @@
 #include "app/platform.h"
 #include "nn/gpu/gpu_net.h"
 #include "nn/network.h"
-#include "search/game_flow.h"
+#include "search/engine.h"
 #include "ui/console.h"
 #include "ui/window.h"
 
@@ -31,6 +31,7 @@ void stop_window(int sig) {
 
 // Runs the front end chosen on the command line until it returns.
 void run_front_end(const Options& opts, int argc, const char* const* argv) {
+  ConsoleState console = make_console_state(stop_signal);  // the text dialogue's and demo's
   switch (opts.mode) {
     case kModeWin: {
       const std::string title = std::string("Tavimor ") + kVersion + "  " + kNotice;
@@ -39,17 +40,13 @@ void run_front_end(const Options& opts, int argc, const char* const* argv) {
                  WindowSetup{&g_ctx, title.c_str(), save_data, stop_signal, stop_window});
       break;
     }
-    case kModeText: {
+    case kModeText:
       stop_ends_input();
-      ConsoleState state = make_console_state(stop_signal);
-      run_text(state, g_ctx, stdin);
+      run_text(console, g_ctx, stdin);
       break;
-    }
-    case kModeDemo: {
-      ConsoleState state = make_console_state(stop_signal);
-      run_demo(state, opts.diag_mode, g_ctx);
+    case kModeDemo:
+      run_demo(console, opts.diag_mode, g_ctx);
       break;
-    }
     default:
       break;
   }

@@ -34,7 +34,6 @@
 #include "nn/network.h"
 #include "search/bitboard.h"
 #include "search/engine.h"
-#include "search/game_flow.h"
 #include "search/neuro.h"
 #include "search/root.h"
 #include "search/search.h"
@@ -112,6 +111,8 @@ struct Move {
 };
 
 double ratio(double a, double b) { return b > 0 ? a / b : 0.0; }
+double ratio(uint64_t a, uint64_t b) { return ratio(static_cast<double>(a), static_cast<double>(b)); }
+unsigned long long ull(uint64_t v) { return v; }
 
 double median(std::vector<double> v) {
   if (v.empty()) return 0.0;
@@ -138,45 +139,20 @@ double time_run_demo(NeuralNet& net) {
   return ms;
 }
 
-struct Args {
-  int games = 3;
-  uint32_t first_seed = 1;
-  bool exact_scores = false;
-  bool with_reference = true;
-  bool signature = false;  // --signature: only the signature, at once
-};
-
-Args parse_args(int argc, char** argv) {
-  Args a;
-  int positional = 0;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--signature") == 0) {
-      a.signature = true;
-      break;
-    }
-    if (std::strcmp(argv[i], "--exact-scores") == 0) {
-      a.exact_scores = true;
-    } else if (std::strcmp(argv[i], "--no-reference") == 0) {
-      a.with_reference = false;
-    } else if (positional++ == 0) {
-      a.games = std::atoi(argv[i]);
-    } else {
-      a.first_seed = static_cast<uint32_t>(std::atoi(argv[i]));
-    }
-  }
-  return a;
-}
+// The command line's choices.
+bool g_exact_scores = false;
+bool g_with_reference = true;
 
 // One move of the game on ctx: the reference root on a copy, then the engine
 // on the live board, timed, and its CSV line. False when the values differ.
-bool time_move(const Args& args, int game, uint32_t seed, SearchContext& ctx, EngineKind engine, Move& m) {
+bool time_move(int game, uint32_t seed, SearchContext& ctx, EngineKind engine, Move& m) {
   Board& live = *ctx.board;
   const bool neural = engine == EngineKind::neuro;
   m.search = endgame_due(live) ? "final" : neural ? "neural" : "deep";
   auto copy = std::make_unique<Board>(live);
   SearchContext rctx{copy.get(), ctx.net, 0};
   int ref_played = 1;
-  if (args.with_reference) {
+  if (g_with_reference) {
     m.ref = reference_stats(live, neural);
     const auto t0 = Clock::now();
     ref_played = neural ? reference_neuro(rctx) : reference_traditional(rctx);
@@ -185,21 +161,18 @@ bool time_move(const Args& args, int game, uint32_t seed, SearchContext& ctx, En
   const auto t0 = Clock::now();
   const double c0 = cpu_ms();
   RootScores scores;
-  const ThinkOptions options{args.exact_scores ? &scores : nullptr, &m.fast};
+  const ThinkOptions options{g_exact_scores ? &scores : nullptr, &m.fast};
   const int played = neural ? think_neuro(ctx, options) : think_traditional(ctx, options);
   m.fast_ms = ms_since(t0);
   m.fast_cpu_ms = cpu_ms() - c0;
-  const bool same = played == 1 && ref_played == 1 && (!args.with_reference || rctx.value == ctx.value);
+  const bool same = played == 1 && ref_played == 1 && (!g_with_reference || rctx.value == ctx.value);
   if (!same)
     std::fprintf(stderr, "game %d ply %d: reference value %d, fast %d\n", game, copy->ply - 1, rctx.value,
                  ctx.value);
   std::printf("%u,%d,%s,%llu,%llu,%.1f,%llu,%llu,%.1f,%.3f,%.3f,%.1f,%.3f,%d\n", seed, live.ply - 1, m.search,
-              static_cast<unsigned long long>(m.ref.nodes), static_cast<unsigned long long>(m.fast.nodes),
-              ratio(static_cast<double>(m.ref.nodes), static_cast<double>(m.fast.nodes)),
-              static_cast<unsigned long long>(m.ref.evaluations),
-              static_cast<unsigned long long>(m.fast.evaluations),
-              ratio(static_cast<double>(m.ref.evaluations), static_cast<double>(m.fast.evaluations)),
-              m.ref_ms, m.fast_ms, ratio(m.ref_ms, m.fast_ms), m.fast_cpu_ms, ctx.value);
+              ull(m.ref.nodes), ull(m.fast.nodes), ratio(m.ref.nodes, m.fast.nodes), ull(m.ref.evaluations),
+              ull(m.fast.evaluations), ratio(m.ref.evaluations, m.fast.evaluations), m.ref_ms, m.fast_ms,
+              ratio(m.ref_ms, m.fast_ms), m.fast_cpu_ms, ctx.value);
   std::fflush(stdout);
   return same;
 }
@@ -211,8 +184,7 @@ struct GameTimes {
 // Game g, the neural engine learning as in demo mode (the learning step is
 // timed with its move), then the same game once more by run_demo. False
 // when a value differs.
-bool play_game(const Args& args, int g, std::vector<Move>& all, GameTimes& t) {
-  const uint32_t seed = args.first_seed + static_cast<uint32_t>(g);
+bool play_game(int g, uint32_t seed, std::vector<Move>& all, GameTimes& t) {
   rand15_seed(seed);  // the root's tie draws: the same games on one thread
   auto net = std::make_unique<NeuralNet>();
   bench_params(*net, seed);
@@ -231,10 +203,10 @@ bool play_game(const Args& args, int g, std::vector<Move>& all, GameTimes& t) {
       learn_last_move(ctx);
       const double learn = ms_since(t0);
       t.fast_ms += learn;
-      if (args.with_reference) t.ref_ms += learn;
+      if (g_with_reference) t.ref_ms += learn;
     }
     Move m{};
-    same &= time_move(args, g, seed, ctx, neural ? EngineKind::neuro : EngineKind::traditional, m);
+    same &= time_move(g, seed, ctx, neural ? EngineKind::neuro : EngineKind::traditional, m);
     if (!neural) ++opponent;
     t.fast_ms += m.fast_ms;
     t.ref_ms += m.ref_ms;
@@ -251,58 +223,68 @@ void print_summary(const std::vector<Move>& all) {
       "\nsearch,moves,ref_nodes,fast_nodes,node_ratio,ref_evals,fast_evals,eval_ratio,ref_ms_max,"
       "fast_ms_max,fast_ms_median,ref_ms_total,fast_ms_total,time_ratio,fast_cpu_ms_total\n");
   for (const char* search : {"deep", "final", "neural"}) {
-    SearchStats ref, fast;
-    double ref_ms = 0, fast_ms = 0, ref_max = 0, fast_max = 0, fast_cpu = 0;
+    Move t{search, {}, {}, 0, 0, 0};  // the totals
+    double ref_max = 0, fast_max = 0;
     std::vector<double> times;
     for (const Move& m : all) {
       if (std::strcmp(m.search, search) != 0) continue;
-      ref.nodes += m.ref.nodes;
-      fast.nodes += m.fast.nodes;
-      ref.evaluations += m.ref.evaluations;
-      fast.evaluations += m.fast.evaluations;
-      ref_ms += m.ref_ms;
-      fast_ms += m.fast_ms;
-      fast.batches += m.fast.batches;
-      fast_cpu += m.fast_cpu_ms;
+      t.ref.nodes += m.ref.nodes;
+      t.fast.nodes += m.fast.nodes;
+      t.ref.evaluations += m.ref.evaluations;
+      t.fast.evaluations += m.fast.evaluations;
+      t.fast.batches += m.fast.batches;
+      t.ref_ms += m.ref_ms;
+      t.fast_ms += m.fast_ms;
+      t.fast_cpu_ms += m.fast_cpu_ms;
       ref_max = std::max(ref_max, m.ref_ms);
       fast_max = std::max(fast_max, m.fast_ms);
       times.push_back(m.fast_ms);
     }
-    std::printf(
-        "%s,%zu,%llu,%llu,%.1f,%llu,%llu,%.1f,%.1f,%.2f,%.2f,%.1f,%.1f,%.1f,%.1f\n", search, times.size(),
-        static_cast<unsigned long long>(ref.nodes), static_cast<unsigned long long>(fast.nodes),
-        ratio(static_cast<double>(ref.nodes), static_cast<double>(fast.nodes)),
-        static_cast<unsigned long long>(ref.evaluations), static_cast<unsigned long long>(fast.evaluations),
-        ratio(static_cast<double>(ref.evaluations), static_cast<double>(fast.evaluations)), ref_max, fast_max,
-        median(times), ref_ms, fast_ms, ratio(ref_ms, fast_ms), fast_cpu);
-    if (fast.batches > 0)
-      std::printf("# %s batches %llu\n", search, static_cast<unsigned long long>(fast.batches));
+    std::printf("%s,%zu,%llu,%llu,%.1f,%llu,%llu,%.1f,%.1f,%.2f,%.2f,%.1f,%.1f,%.1f,%.1f\n", search,
+                times.size(), ull(t.ref.nodes), ull(t.fast.nodes), ratio(t.ref.nodes, t.fast.nodes),
+                ull(t.ref.evaluations), ull(t.fast.evaluations), ratio(t.ref.evaluations, t.fast.evaluations),
+                ref_max, fast_max, median(times), t.ref_ms, t.fast_ms, ratio(t.ref_ms, t.fast_ms),
+                t.fast_cpu_ms);
+    if (t.fast.batches > 0) std::printf("# %s batches %llu\n", search, ull(t.fast.batches));
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Args args = parse_args(argc, argv);
-  if (args.signature) {
-    for (const SignatureRow& row : bench_signature())
-      std::printf("%s %s %llu %llu\n", row.position.c_str(), row.engine.c_str(),
-                  static_cast<unsigned long long>(row.nodes),
-                  static_cast<unsigned long long>(row.evaluations));
-    return 0;
+  int games = 3;
+  uint32_t first_seed = 1;
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--signature") == 0) {
+      for (const SignatureRow& row : bench_signature())
+        std::printf("%s %s %llu %llu\n", row.position.c_str(), row.engine.c_str(), ull(row.nodes),
+                    ull(row.evaluations));
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--exact-scores") == 0) {
+      g_exact_scores = true;
+    } else if (std::strcmp(argv[i], "--no-reference") == 0) {
+      g_with_reference = false;
+    } else if (positional++ == 0) {
+      games = std::atoi(argv[i]);
+    } else {
+      first_seed = static_cast<uint32_t>(std::atoi(argv[i]));
+    }
   }
   std::vector<Move> all;
-  std::vector<GameTimes> times(static_cast<std::size_t>(std::max(args.games, 0)));
+  std::vector<GameTimes> times(static_cast<std::size_t>(std::max(games, 0)));
   bool same = true;
   std::printf(
       "game,ply,search,ref_nodes,fast_nodes,node_ratio,ref_evals,fast_evals,eval_ratio,ref_ms,fast_ms,time_"
       "ratio,fast_cpu_ms,value\n");
-  for (int g = 0; g < args.games; ++g) same &= play_game(args, g, all, times[static_cast<std::size_t>(g)]);
+  for (int g = 0; g < games; ++g)
+    same &= play_game(g, first_seed + static_cast<uint32_t>(g), all, times[static_cast<std::size_t>(g)]);
   print_summary(all);
   std::printf("\ngame,ref_ms,fast_ms,time_ratio,run_demo_ms\n");
-  for (int g = 0; g < args.games; ++g) {
+  for (int g = 0; g < games; ++g) {
     const GameTimes& t = times[static_cast<std::size_t>(g)];
-    std::printf("%u,%.0f,%.0f,%.1f,%.0f\n", args.first_seed + static_cast<uint32_t>(g), t.ref_ms, t.fast_ms,
+    std::printf("%u,%.0f,%.0f,%.1f,%.0f\n", first_seed + static_cast<uint32_t>(g), t.ref_ms, t.fast_ms,
                 ratio(t.ref_ms, t.fast_ms), t.demo_ms);
   }
   if (!same) std::fprintf(stderr, "values differ\n");

@@ -2,24 +2,21 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "game/board.h"
 #include "search/search_context.h"
 
-// The engine that chooses a move; the values are those the data file keeps
-// in Board.engine, read and written only by the two functions below.
+// The engine that chooses a move; Board.engine keeps its value for the data
+// file, read and set only by these two functions.
 enum class EngineKind { traditional = 0, neuro = 1 };
 
-// The engine the board's settings select, and the selection made.
 inline EngineKind engine_of(const Board& b) {
   return b.engine == 1 ? EngineKind::neuro : EngineKind::traditional;
 }
 inline void set_engine(Board& b, EngineKind engine) { b.engine = static_cast<int32_t>(engine); }
-
-// The engine's word: "neuro" or "traditional" (the value of -think).
-inline const char* engine_word(EngineKind engine) {
-  return engine == EngineKind::neuro ? "neuro" : "traditional";
-}
+// "neuro" or "traditional", as -think names it.
+inline const char* engine_word(EngineKind e) { return e == EngineKind::neuro ? "neuro" : "traditional"; }
 
 // A legal root move and the engine's own score of it, seen from the side to
 // move, in the units of SearchContext.value: square-weight sums for the
@@ -77,10 +74,27 @@ int think_final(SearchContext& ctx, const ThinkOptions& options = {});
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);
 
-// Moves of the neural engine's opponent since the neural engine last moved:
-// counted and cleared by the game flow (search/game_flow.h), consumed by
-// computer_move.
+// Moves of the neural engine's opponent since the neural engine last moved.
 extern int opponent_moves;
+
+// The game flow every front end shares (search/game_flow.cpp), the computer's
+// turn apart (computer_move, below).
+// A run's game without a data file: computer on colour 2, neural engine, no pass, scheme 0.
+void fresh_game(Board& b);
+// The human's move, played when legal (else false) and counted as the neural engine's opponent's.
+bool human_move(Board& b, int row, int col);
+// Counts the last move on b for the neural engine's learning unless
+// `neural_colour` (its colour; 0: none yet, nothing counts) played it.
+void count_opponent_move(const Board& b, int neural_colour);
+// A session or game whose earlier moves teach nothing.
+void forget_opponent_moves();
+// The start position with the colours swapped.
+void next_game(Board& b);
+// Back to the last position with the human to move (none at the start).
+void take_back_to_human(Board& b);
+// "GAME OVER. `me` win N points." (the computer won), "... `you` win ..." or
+// "GAME OVER. draw game...".
+std::string result_line(const Board& b, const char* me, const char* you);
 
 // The engine calls of a computer move (tests put stand-ins here).
 struct EngineCalls {

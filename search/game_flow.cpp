@@ -1,5 +1,3 @@
-#include "search/game_flow.h"
-
 #include "search/engine.h"
 
 void fresh_game(Board& b) {
@@ -28,14 +26,12 @@ void next_game(Board& b) {
 }
 
 void take_back_to_human(Board& b) {
-  while (take_back(b) == 1 && b.side == b.computer_colour) {
-  }
+  while (take_back(b) == 1 && b.side == b.computer_colour) continue;
 }
 
 std::string result_line(const Board& b, const char* me, const char* you) {
   const int d = b.discs1 - b.discs2;
   if (d == 0) return "GAME OVER. draw game...";
-  const int winner = d > 0 ? 1 : 2;
-  return std::string("GAME OVER. ") + (winner == b.computer_colour ? me : you) + " win " +
+  return std::string("GAME OVER. ") + ((d > 0 ? 1 : 2) == b.computer_colour ? me : you) + " win " +
          std::to_string(d > 0 ? d : -d) + " points.";
 }

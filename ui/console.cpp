@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "search/engine.h"
-#include "search/game_flow.h"
 #include "ui/game_record.h"
 
 namespace {
@@ -15,12 +14,17 @@ enum LineRead { kLine, kInputEnd, kOverlong, kStopped };
 
 bool stopped(const ConsoleState& state) { return state.stop_signal != nullptr && state.stop_signal() != 0; }
 
-// After a computer move: true when a stop signal came while the computer
-// thought. The search then ended at once without its move (the game stays as
-// it was before it), and the line is ended.
-bool thinking_stopped(const ConsoleState& state) {
-  if (!stopped(state)) return false;
-  std::fputs("\n", stderr);
+// The computer's move by `engine`, announced by `thinking`, then its face.
+// False when a stop signal came while the computer thought: the search ended
+// at once without its move (the game stays as it was), and the line is ended.
+bool console_move(const ConsoleState& state, SearchContext& ctx, EngineKind engine, const char* thinking) {
+  std::fputs(thinking, stderr);
+  computer_move(ctx, engine, nullptr);
+  if (stopped(state)) {
+    std::fputs("\n", stderr);
+    return false;
+  }
+  std::fprintf(stderr, " %s\n", mood_face(ctx));
   return true;
 }
 
@@ -144,10 +148,7 @@ void run_text(ConsoleState& state, SearchContext& ctx, std::FILE* in) {
           b.side == b.computer_colour ? "tavimor> You can put no where..." : "tavimor> I can put no where...",
           stderr);
     } else if (b.side == b.computer_colour) {
-      std::fputs("tavimor> I'm thinking...", stderr);
-      computer_move(ctx, engine_of(b), nullptr);
-      if (thinking_stopped(state)) return;
-      std::fprintf(stderr, " %s\n", mood_face(ctx));
+      if (!console_move(state, ctx, engine_of(b), "tavimor> I'm thinking...")) return;
       continue;
     }
     std::fputs("you> ", stderr);
@@ -174,10 +175,9 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
     if (stopped(state)) return 0;
     if (check_end(b)) break;
     const bool neuro = b.side == b.computer_colour;
-    std::fputs(neuro ? "tavimor> neuro thinking..." : "tavimor> trady thinking...", stderr);
-    computer_move(ctx, neuro ? EngineKind::neuro : EngineKind::traditional, nullptr);
-    if (thinking_stopped(state)) return 0;
-    std::fprintf(stderr, " %s\n", mood_face(ctx));
+    if (!console_move(state, ctx, neuro ? EngineKind::neuro : EngineKind::traditional,
+                      neuro ? "tavimor> neuro thinking..." : "tavimor> trady thinking..."))
+      return 0;
     count_opponent_move(b, b.computer_colour);
   }
   state.result = b.discs1 - b.discs2;

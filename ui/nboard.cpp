@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "search/game_flow.h"
 #include "search/neuro.h"
 #include "search/search.h"
 
@@ -70,8 +69,7 @@ void set_game(NboardSession& s, const std::string& text) {
     report_error(s, "malformed game (" + error + ")");
     return;
   }
-  Board& w = *s.work;
-  w = *s.ctx->board;  // the settings ride along
+  Board& w = *s.work = *s.ctx->board;  // a copy; the settings ride along
   if (!start_record(w, r)) {
     report_error(s, "the start position has fewer than 4 stones");
     return;
@@ -90,8 +88,7 @@ void set_game(NboardSession& s, const std::string& text) {
 void play_move(NboardSession& s, const std::string& text) {
   const std::string move = trim(text.substr(0, text.find('/')));
   int row = 0, col = 0;
-  Board& w = *s.work;
-  w = *s.ctx->board;
+  Board& w = *s.work = *s.ctx->board;
   if (move.size() != 2 || !parse_square(move.c_str(), row, col) || !replay_move(w, RecordMove{0, row, col})) {
     report_error(s, "illegal move " + move);
     return;
@@ -104,8 +101,7 @@ void play_move(NboardSession& s, const std::string& text) {
 void hint(NboardSession& s, const std::string& arg) {
   const int wanted = std::max(1, std::atoi(arg.c_str()));
   send(s, "status " + engine_name(s.engine) + " is thinking");
-  Board& w = *s.work;
-  w = *s.ctx->board;
+  Board& w = *s.work = *s.ctx->board;
   if (check_end(w) == 0) {
     const bool passed = w.pass_flag != 0;
     const int depth = shown_depth(w, s.engine);
@@ -125,8 +121,7 @@ void hint(NboardSession& s, const std::string& arg) {
 }
 
 void go(NboardSession& s) {
-  Board& w = *s.work;
-  w = *s.ctx->board;
+  Board& w = *s.work = *s.ctx->board;
   s.engine_colour = w.side;
   if (check_end(w) != 0 || w.pass_flag != 0) {
     send(s, "=== PA");

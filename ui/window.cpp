@@ -44,15 +44,25 @@ void diffuse(const GLfloat* colour) { glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE
 
 void sphere(double radius) { glutSolidSphere(radius, kSphereSlices, kSphereStacks); }
 
+// A sphere in one colour at (x, y, z) of the space squeezed by y_scale upright.
+void ball(const GLfloat* colour, float y_scale, float x, float y, float z, double radius) {
+  glPushMatrix();
+  if (y_scale != 1.0f) glScalef(1.0f, y_scale, 1.0f);
+  diffuse(colour);
+  glTranslatef(x, y, z);
+  sphere(radius);
+  glPopMatrix();
+}
+
 void step_game(int value);
-void message_timeout(int value);
-void animate_flip(int value);
-void animate_icon(int value);
 
 // Hands a handler's wishes to the window library.
 void apply(const WindowEffects& e) {
-  // In WindowTimer's order.
-  static void (*const callbacks[])(int) = {step_game, message_timeout, animate_flip, animate_icon};
+  // In WindowTimer's order: the game-flow step, a message's end, the two animations.
+  static void (*const callbacks[])(int) = {
+      step_game, [](int value) { apply(message_expired(g_window, *g_setup.ctx->board, value)); },
+      [](int n) { apply(animation_frame(g_window.flip_frames, WindowTimer::animate_flip, n)); },
+      [](int n) { apply(animation_frame(g_window.icon_frames, WindowTimer::animate_icon, n)); }};
   for (int i = 0; i < e.timer_count; ++i) {
     const TimerStart& t = e.timers[i];
     glutTimerFunc(static_cast<unsigned>(t.delay_ms), callbacks[static_cast<int>(t.timer)], t.value);
@@ -193,56 +203,29 @@ void draw_board(const Board& b, const GLfloat* board_colour) {
   glutSolidCube(100.0);
   glPopMatrix();
 
-  const int32_t* plane = current_plane(b);
-  for (int i = 0; i < 64; ++i) {
-    const int r = i / 8, c = i % 8;
-    const float x = (static_cast<float>(r) - 3.5f) * 12.0f;
-    const float z = (static_cast<float>(c) - 3.5f) * 12.0f;
-    const int32_t cell = plane[cell_index(r + 1, c + 1)];
-    const int stone = cell & kStoneMask;
-    glPushMatrix();
-    glScalef(1.0f, 0.2f, 1.0f);
-    if (stone != 0) {
-      diffuse(stone == 1 ? kDark : kLight);
-      glTranslatef(x, disc_height(cell, g_window.flip_frames), z);
-      sphere(5.5);
-    } else {
-      diffuse(board_colour);
-      glTranslatef(x, 1.0f, z);
-      sphere(1.0);
-    }
-    glPopMatrix();
+  for (int s = 0; s < 64; ++s) {
+    const float x = square_centre(square_row(s)), z = square_centre(square_col(s));
+    const int32_t cell = current_plane(b)[cell_index(square_row(s), square_col(s))];
+    if (const int stone = cell & kStoneMask; stone != 0)
+      ball(stone == 1 ? kDark : kLight, 0.2f, x, disc_height(cell, g_window.flip_frames), z, 5.5);
+    else
+      ball(board_colour, 0.2f, x, 1.0f, z, 1.0);
   }
 }
 
 // The cursor spindle, light on a legal square, and the ball of the side to move.
 void draw_cursor(const Board& b, const GLfloat* accent) {
-  const float x = (static_cast<float>(b.cursor_row) - 4.5f) * 12.0f;
-  const float z = (static_cast<float>(b.cursor_col) - 4.5f) * 12.0f;
+  const float x = square_centre(b.cursor_row), z = square_centre(b.cursor_col);
   const bool legal = (current_plane(b)[cell_index(b.cursor_row, b.cursor_col)] & kLegalMark) != 0;
-  glPushMatrix();
-  diffuse(legal ? kLight : accent);
-  glScalef(1.0f, 10.0f, 1.0f);
-  glTranslatef(x, 0.5f, z);
-  sphere(0.6);
-  glPopMatrix();
-  glPushMatrix();
-  diffuse(b.side == 1 ? kDark : kLight);
-  glTranslatef(x, 10.0f, z);
-  sphere(2.0);
-  glPopMatrix();
+  ball(legal ? kLight : accent, 10.0f, x, 0.5f, z, 0.6);
+  ball(b.side == 1 ? kDark : kLight, 1.0f, x, 10.0f, z, 2.0);
 }
 
 // The colour-scheme ball at the right rear, and the engine icon at the left
 // rear: a sponge for the neural engine, a single tetrahedron for the
 // traditional one.
 void draw_rear(const Board& b, const GLfloat* accent) {
-  glPushMatrix();
-  diffuse(accent);
-  glTranslatef(60.0f, 10.0f, -60.0f);
-  sphere(10.0);
-  glPopMatrix();
-
+  ball(accent, 1.0f, 60.0f, 10.0f, -60.0f, 10.0);
   glPushMatrix();
   diffuse(accent);
   glTranslatef(-60.0f, 10.0f, -60.0f);
@@ -323,12 +306,6 @@ void on_display_lost() {
   std::fflush(nullptr);
   std::_Exit(kWindowFailedStatus);
 }
-
-void message_timeout(int value) { apply(message_expired(g_window, *g_setup.ctx->board, value)); }
-
-void animate_flip(int n) { apply(animation_frame(g_window.flip_frames, WindowTimer::animate_flip, n)); }
-
-void animate_icon(int n) { apply(animation_frame(g_window.icon_frames, WindowTimer::animate_icon, n)); }
 
 // The window library cannot go on (most often: there is no display to open
 // the window on). It must not return here, so the process ends, without

@@ -7,7 +7,6 @@
 
 #include "search/bitboard.h"
 #include "search/engine.h"
-#include "search/game_flow.h"
 #include "ui/cube_font.h"
 
 namespace {
