@@ -1,10 +1,8 @@
 #include "app/options.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "nn/network.h"
 #include "nn/neural_net.h"
@@ -34,13 +32,13 @@ bool is_valued(const char* arg) {
 bool take_value(const char* arg, const char* value, Options& opts, NeuralNet& net) {
   if (same(arg, "-mode")) {
     static const char* const kModes[] = {"win", "text", "demo"};  // in GameMode's order
-    const auto* m =
-        std::find_if(std::begin(kModes), std::end(kModes), [value](auto n) { return same(n, value); });
-    if (m == std::end(kModes)) {
+    int m = kModeWin;
+    while (m <= kModeDemo && !same(value, kModes[m])) ++m;
+    if (m > kModeDemo) {
       say("error: bad mode ", value, ".\n");
       return false;
     }
-    opts.mode = static_cast<int>(m - kModes);
+    opts.mode = m;
     say("note: ", value, " mode is selected.\n");
   } else if (same(arg, "-think")) {
     EngineKind engine{};
