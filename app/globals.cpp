@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "nn/gpu/gpu_net.h"
+#include "nn/network.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ Board start_board() {
 
 void release_gpu_at_exit() { gpu_release(g_net); }
 
-int reset_gpu_state() {
-  gpu_reset(g_net);
+int register_gpu_release() {
   std::atexit(release_gpu_at_exit);
   return 0;
 }
@@ -31,5 +30,5 @@ int reset_gpu_state() {
 
 Board g_board = start_board();
 NeuralNet g_net{};  // zero-filled (static storage)
-[[maybe_unused]] static const int g_gpu_reset = reset_gpu_state();
+[[maybe_unused]] static const int g_gpu_release = register_gpu_release();
 SearchContext g_ctx = make_search_context(g_board, g_net);
