@@ -81,9 +81,8 @@ float neuro_search_reference(SearchContext& ctx, Board& b, int depth, int row, i
 
   if (best == kNoNeuroScore) {
     if (check_end(b)) {
-      const int mine = b.side == 1 ? b.discs1 : b.discs2;
-      const int theirs = b.side == 1 ? b.discs2 : b.discs1;
-      best = mine > theirs ? kWinScore : -kWinScore;
+      const int lead = b.side == 1 ? b.discs1 - b.discs2 : b.discs2 - b.discs1;  // the mover's
+      best = lead > 0 ? kWinScore : -kWinScore;
     } else {
       // The turn came back to the mover: the same plane was played from, so
       // the same scores serve.
