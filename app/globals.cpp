@@ -1,19 +1,19 @@
 // All three singletons are defined in this one translation unit, so C++
-// constructs them in the order written here: the board, then the network's
-// GPU state, then the search context that binds the two.
+// constructs them in the order written here: the board, then the network
+// (its GPU release registered for the exit), then the search context that
+// binds the two.
 #include "app/globals.h"
 
 #include <cstdlib>
 
-#include "nn/gpu/gpu_net.h"
+#include "nn/network.h"
 #include "search/engine.h"
 
 namespace {
 
 void release_gpu_at_exit() { gpu_release(g_net); }
 
-int reset_gpu_state() {
-  gpu_reset(g_net);
+int register_gpu_release() {
   std::atexit(release_gpu_at_exit);
   return 0;
 }
@@ -26,5 +26,5 @@ Board g_board = [] {
   return b;
 }();
 NeuralNet g_net{};  // zero-filled (static storage)
-[[maybe_unused]] static const int g_gpu_reset = reset_gpu_state();
+[[maybe_unused]] static const int g_gpu_release = register_gpu_release();
 SearchContext g_ctx = make_search_context(g_board, g_net);

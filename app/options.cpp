@@ -107,11 +107,11 @@ bool parse_options(int argc, const char* const* argv, Options& opts, NeuralNet& 
     if (i + 1 < argc && is_valued(arg)) {
       if (!take_value(arg, argv[++i], opts, net)) return false;
     } else if (same(arg, "-dump")) {
-      opts.diag_mode = 1;
+      opts.diag_mode = kDiagDump;
     } else if (same(arg, "-nnc")) {
-      net.out_mode = 2;
+      net.out_mode = kDiagCsv;
       net_init_random(net);
-      opts.diag_mode = 2;
+      opts.diag_mode = kDiagCsv;
     } else {
       std::fputs(kUsage, stderr);
       return false;

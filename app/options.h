@@ -12,7 +12,7 @@ struct Options {
   int mode = kModeWin;
   std::optional<EngineKind> engine;  // -think's choice; none: the data file's
   int gpu_ordinal = -1;              // -1: no GPU
-  int diag_mode = 0;                 // 1 -dump, 2 -nnc (the later of the two wins)
+  int diag_mode = 0;                 // kDiagDump, kDiagCsv (the later of -dump and -nnc) or 0
 };
 
 // Converts like atoi (leading blanks, an optional sign, the leading digits;
@@ -29,7 +29,7 @@ bool parse_think(const char* text, EngineKind& engine);
 bool parse_learn(const char* text, LearnRule& rule);
 
 // Parses argv[1..argc-1] into opts, printing the notes and errors. "-nnc"
-// sets net.out_mode to 2 and calls net_init_random at once; "-learn"
+// sets net.out_mode to kDiagCsv and calls net_init_random at once; "-learn"
 // sets net.learn_rule. Returns false
 // when the run must stop (the caller exits with -1).
 bool parse_options(int argc, const char* const* argv, Options& opts, NeuralNet& net);

@@ -8,7 +8,6 @@
 #include "app/globals.h"
 #include "app/options.h"
 #include "app/platform.h"
-#include "nn/gpu/gpu_net.h"
 #include "nn/network.h"
 #include "search/engine.h"
 #include "ui/console.h"
@@ -97,7 +96,8 @@ int run_program(int argc, const char* const* argv) {
 
   run_front_end(opts, argc, argv);
   if (stop_signal() != 0) say_stopped(stop_signal());
-  if (opts.diag_mode == 1) {
+  if (opts.diag_mode == kDiagDump) {
+    gpu_download(g_net);  // the tables show what the device holds
     net_dump_params(g_net);
     net_dump_scratch(g_net);
   }

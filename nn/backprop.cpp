@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "nn/activation.h"
-#include "nn/gpu/gpu_net.h"
 #include "nn/passes.h"
 
 #if defined(TAVIMOR_HAVE_CBLAS)

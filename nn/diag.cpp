@@ -9,7 +9,6 @@
 #include <limits>
 #include <string>
 
-#include "nn/gpu/gpu_net.h"
 #include "nn/network.h"
 
 namespace {
@@ -51,16 +50,14 @@ Stats net_stats(const float* values, int n) {
   return {ave, std::sqrt(variance), min, max};
 }
 
-void net_dump_params(NeuralNet& net) {
-  gpu_download(net);
+void net_dump_params(const NeuralNet& net) {
   std::cout << std::fixed << std::setprecision(2);
   print_table("s", &net.bias[0][0], kLayers, kSlots);
   print_table("n", &net.weight[0][0][0], kLayers - 1, kSlots * kSlots);
   std::cout.flush();
 }
 
-void net_dump_scratch(NeuralNet& net) {
-  gpu_download(net);
+void net_dump_scratch(const NeuralNet& net) {
   std::cout << std::fixed << std::setprecision(3);
   print_table("d", &net.act[0][0], kLayers, kSlots);
   print_table("b", &net.delta[0][0], kLayers, kSlots);

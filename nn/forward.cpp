@@ -1,6 +1,5 @@
-// The forward pass and the evaluation entry points.
+// The forward pass and the processor's evaluations.
 #include "nn/activation.h"
-#include "nn/gpu/gpu_net.h"
 #include "nn/passes.h"
 
 namespace {
@@ -80,20 +79,16 @@ void forward_batch(const NeuralNet& net, NetBatch& batch, int count, Simd simd) 
 
 void net_forward(NeuralNet& net) { forward_fast(net, net.act, simd_best()); }
 
-void net_evaluate(NeuralNet& net, const int32_t* plane, bool first_plane, float* scores) {
-  // The one switch between the device and the processor. A device that fails
-  // turns itself off, and the processor does this evaluation.
-  if (net.gpu_on && gpu_forward(net, plane, first_plane, scores)) return;
-  net_encode(net, plane, first_plane);
-  net_forward(net);
-  fold_scores(net.act[4], scores);
+void evaluate_on_processor(const NeuralNet& net, ScratchView s, const int32_t* plane, bool first_plane,
+                           float* scores) {
+  encode_position(s, plane, first_plane);
+  forward_fast(net, s.act, simd_best());
+  fold_scores(s.act[4], scores);
 }
 
 void net_evaluate_concurrent(const NeuralNet& net, NetScratch& scratch, const int32_t* plane,
                              bool first_plane, float* scores) {
-  encode_position(scratch_of(scratch), plane, first_plane);
-  forward_fast(net, scratch.act, simd_best());
-  fold_scores(scratch.act[4], scores);
+  evaluate_on_processor(net, scratch_of(scratch), plane, first_plane, scores);
 }
 
 std::unique_ptr<NetBatch> make_net_batch() { return std::make_unique<NetBatch>(); }

@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "game/random.h"
-#include "nn/gpu/gpu_net.h"
 #include "nn/network.h"
 
 namespace {
@@ -45,5 +44,5 @@ void net_init_random(NeuralNet& net) {
   fill_random(&net.weight[0][0][0], (kLayers - 1) * kSlots * kSlots, weight_seed);
   net_params_changed(net);
   gpu_upload(net);
-  if (net.out_mode == 2) net_print_csv_header();
+  if (net.out_mode == kDiagCsv) net_print_csv_header();
 }

@@ -5,7 +5,6 @@
 #include "nn/activation.h"
 #include "nn/backprop.h"
 #include "nn/diag.h"
-#include "nn/gpu/gpu_net.h"
 #include "nn/passes.h"
 
 namespace {
@@ -126,24 +125,15 @@ void net_backprop(NeuralNet& net) {
 
 void net_update(NeuralNet& net) { update_fast(net, simd_best()); }
 
-void net_learn(NeuralNet& net, const int32_t* plane, bool first_plane) {
-  if (net.learn_rule == LearnRule::off) return;
+void learn_on_processor(NeuralNet& net, const int32_t* plane, bool first_plane) {
+  net_encode(net, plane, first_plane);
+  const bool csv = net.out_mode == kDiagCsv;
   if (net.learn_rule == LearnRule::backprop) {
-    // On the processor whether the GPU is on or not: the device only
-    // evaluates, and receives the parameters after each step.
-    net_encode(net, plane, first_plane);
     widen_target(net.delta[4]);
-    if (net.out_mode == 2) net_print_csv_sample(net.act[0], net.delta[4]);
+    if (csv) net_print_csv_sample(net.act[0], net.delta[4]);
     backprop_learn(net);
-    if (net.gpu_on) gpu_upload(net);
     return;
   }
-  // The one switch between the device and the processor. A device that fails
-  // turns itself off, and the processor does this step from the parameters
-  // last copied back.
-  if (net.gpu_on && gpu_learn(net, plane, first_plane)) return;
-  net_encode(net, plane, first_plane);
-  const bool csv = net.out_mode == 2;
   float inputs[kSlots];
   if (csv) std::memcpy(inputs, net.act[0], sizeof inputs);  // before the input activation
   net_forward(net);

@@ -22,8 +22,8 @@
 #include "nn/neural_net.h"
 
 // Gives every bias and every weight a random value on the 0.0007 grid in
-// [-0.7, 0.6993], uploads them to the GPU when it is on, and prints the CSV
-// header on standard output when out_mode is 2.
+// [-0.7, 0.6993], uploads them to the GPU while it is up, and prints the CSV
+// header on standard output while out_mode is kDiagCsv.
 void net_init_random(NeuralNet& net);
 
 // Prints the CSV header line of the -nnc stream on standard output.
@@ -80,18 +80,31 @@ void net_evaluate_batch(const NeuralNet& net, NetBatch& batch, const NetPosition
 int net_encode(NeuralNet& net, const int32_t* plane, bool first_plane);
 // The five layers over net.act.
 void net_forward(NeuralNet& net);
+
+// The back end (nn/backend.cpp): the processor until gpu_init brings the GPU
+// up, then the GPU, one operation at a time on the main thread, until a copy
+// or launch fails: one "error: " line names the call, and the processor takes
+// over for the rest of the run from the parameters last copied back whole.
+// gpu_init: the GPU of the given ordinal (>= 0), which says so on standard
+// error once up; a bring-up that fails ends silently. gpu_upload and
+// gpu_download copy weight, bias, act and delta to the device and back (true
+// when done or while it is down); gpu_release frees it at process exit.
+void gpu_init(NeuralNet& net, int ordinal);
+bool gpu_upload(NeuralNet& net);
+bool gpu_download(NeuralNet& net);
+void gpu_release(NeuralNet& net);
 // Whether evaluations of net may run side by side on several threads, each
-// with scratch of its own (net_evaluate_concurrent): on the processor they
-// may; on the GPU, which holds one set of device arrays, they must run one
-// after the other on the main thread (net_evaluate).
+// with scratch of its own: on the processor they may; on the GPU, which holds
+// one set of device arrays, they run one after the other on the main thread.
 inline bool net_parallel_evaluations(const NeuralNet& net) { return net.gpu_on == 0; }
 
-// The 64 square scores of plane, on the GPU when gpu_on is set, else on the
-// processor with net.act and net.delta as scratch (one caller at a time).
+// The 64 square scores of plane, on the GPU while it is up, else on the
+// processor with net.act and net.delta as scratch (one caller at a time), or
+// for a search, with scratch of the caller's own.
 void net_evaluate(NeuralNet& net, const int32_t* plane, bool first_plane, float* scores);
+void net_evaluate(NeuralNet& net, NetScratch& scratch, const int32_t* plane, bool first_plane, float* scores);
 // The processor evaluation with scratch of the caller's own; safe to call from
-// several threads at once (the parameters are only read) while
-// net_parallel_evaluations(net).
+// several threads at once (the parameters are only read).
 void net_evaluate_concurrent(const NeuralNet& net, NetScratch& scratch, const int32_t* plane,
                              bool first_plane, float* scores);
 
@@ -99,8 +112,9 @@ void net_evaluate_concurrent(const NeuralNet& net, NetScratch& scratch, const in
 // 0.12 from there (the split at half the count, as for every other slot).
 inline constexpr int kOutputBiasesLearning = kSlots;
 
-// One learning step towards the move recorded in plane: encode, forward pass,
-// widened target (and the CSV line when out_mode is 2), then net_backprop.
+// One learning step towards the move recorded in plane by net.learn_rule; by
+// imitation: encode, forward pass, widened target (and the CSV line while
+// out_mode is kDiagCsv), then net_backprop.
 void net_learn(NeuralNet& net, const int32_t* plane, bool first_plane);
 // The output error, the backward pass through the four weight layers, then
 // net_update. Expects the forward pass and the widened target in net.
@@ -112,6 +126,7 @@ struct Stats {
   float ave, sd, min, max;
 };
 Stats net_stats(const float* values, int n);
-// The two halves of -dump, on standard output.
-void net_dump_params(NeuralNet& net);
-void net_dump_scratch(NeuralNet& net);
+// The two halves of -dump, on standard output, of what net holds (the run
+// copies the GPU's arrays back first).
+void net_dump_params(const NeuralNet& net);
+void net_dump_scratch(const NeuralNet& net);

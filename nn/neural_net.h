@@ -26,14 +26,19 @@ struct TransposedWeights {
 // cross-entropy of its square scores (nn/backprop.h); `off`, not at all.
 enum class LearnRule : int32_t { imitation = 0, backprop = 1, off = 2 };
 
+// The diagnostics' modes: the run's diag_mode (the later of -dump and -nnc)
+// and the network's out_mode (kDiagCsv once -nnc is given; 0 otherwise).
+inline constexpr int kDiagDump = 1;  // -dump: the statistics tables after the run
+inline constexpr int kDiagCsv = 2;   // -nnc: a CSV line for every learning step
+
 struct NeuralNet {
   float bias[kLayers][kSlots];
   float weight[kLayers - 1][kSlots][kSlots];
-  GpuContext gpu;
+  GpuContext gpu;  // the GPU's state; never saved
   float act[kLayers][kSlots];
   float delta[kLayers][kSlots];
-  int32_t gpu_on;
-  int32_t out_mode;
+  int32_t gpu_on;    // the back end: 1 while the GPU is up (nn/backend.cpp), else 0
+  int32_t out_mode;  // kDiagCsv or 0
   LearnRule learn_rule;
   TransposedWeights transposed;
 };

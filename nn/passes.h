@@ -32,6 +32,11 @@ void encode_net_position(const NetPosition& p, float* in);
 // score[s] for s = 0..63 from the 512 output activations.
 void fold_scores(const float* out, float* scores);
 
+// net_evaluate and net_learn on the processor (learn_rule not off).
+void evaluate_on_processor(const NeuralNet& net, ScratchView s, const int32_t* plane, bool first_plane,
+                           float* scores);
+void learn_on_processor(NeuralNet& net, const int32_t* plane, bool first_plane);
+
 void forward_reference(const NeuralNet& net, float (*act)[kSlots]);
 // Falls back to forward_reference while net holds no transposed weights
 // (net_params_changed not called for it).

@@ -1,5 +1,7 @@
 #include "search/engine.h"
 
+int opponent_moves = 0;
+
 void fresh_game(Board& b) {
   new_game(b);
   b.computer_colour = 2;

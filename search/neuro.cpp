@@ -34,8 +34,6 @@ int32_t neuro_root_value(float best) {
   return static_cast<int32_t>(v);
 }
 
-int opponent_moves = 0;
-
 // clang-format off
 const float square_bias[64] = {
      0.5f, -0.2f, -0.1f, -0.1f, -0.1f, -0.1f, -0.2f,  0.5f,
@@ -50,12 +48,8 @@ const float square_bias[64] = {
 // clang-format on
 
 void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores) {
-  if (!net_parallel_evaluations(*ctx.net)) {
-    net_evaluate(*ctx.net, plane, first_plane, scores);  // one evaluation at a time
-    return;
-  }
   thread_local NetScratch scratch;
-  net_evaluate_concurrent(*ctx.net, scratch, plane, first_plane, scores);
+  net_evaluate(*ctx.net, scratch, plane, first_plane, scores);
 }
 
 float neuro_search_reference(SearchContext& ctx, Board& b, int depth, int row, int col) {
@@ -78,20 +72,15 @@ float neuro_search_reference(SearchContext& ctx, Board& b, int depth, int row, i
       if ((p[cell_index(r, c)] & kLegalMark) == 0) continue;
       float v = square_bias[i] + s[i];
       if (depth < kNeuroDepth) v = v - neuro_search_reference(ctx, b, depth + 1, r, c);
-      if (v > best) {
-        best = v;
-      } else if (v == best && tie_draw()) {
-        best = v;
-      }
+      if (root_takes(v, best)) best = v;
     }
   };
   score_replies();
 
   if (best == kNoNeuroScore) {
     if (check_end(b)) {
-      const int mine = b.side == 1 ? b.discs1 : b.discs2;
-      const int theirs = b.side == 1 ? b.discs2 : b.discs1;
-      best = mine > theirs ? kWinScore : -kWinScore;
+      const int lead = b.side == 1 ? b.discs1 - b.discs2 : b.discs2 - b.discs1;  // the mover's
+      best = lead > 0 ? kWinScore : -kWinScore;
     } else {
       // The turn came back to the mover: the same plane was played from, so
       // the same scores serve.
@@ -307,6 +296,54 @@ bool fast_neuro_applies(const Board& b, int depth, int row, int col) {
   return flips_of(stones_of(plane, b.side), stones_of(plane, other_colour(b.side)), sq) != 0;
 }
 
+// What the root scores its moves with: scores[1], the network's scores of
+// them (from the plane the last move was played from; all 0 before the first
+// move of a game), and for the fast search the root's view and c = bias +
+// scores[0], the scores of the replies (from the root plane).
+struct NeuroRoot {
+  NetPosition view;
+  float scores[2][64];
+  float c[64];
+};
+
+// The root's evaluations: out alone, through the back end, when they must
+// run one at a time; else out and c in one batch.
+NeuroRoot neuro_root(SearchContext& ctx, bool side_by_side, SearchStats* stats) {
+  const Board& live = *ctx.board;
+  const bool last_move = has_last_move(live);
+  NeuroRoot r{};
+  if (!side_by_side) {
+    if (last_move) net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, r.scores[1]);
+    return r;
+  }
+  r.view = net_position(current_plane(live), live.ply == 0);
+  NetPosition views[2] = {r.view, {}};
+  if (last_move) views[1] = net_position(previous_plane(live), live.ply == 1);
+  net_evaluate_batch(*ctx.net, *make_net_batch(), views, last_move ? 2 : 1, r.scores);
+  if (stats != nullptr) {
+    stats->evaluations += last_move ? 2 : 1;
+    ++stats->batches;
+  }
+  for (int i = 0; i < 64; ++i) r.c[i] = square_bias[i] + r.scores[0][i];
+  return r;
+}
+
+// The score of root move s on b (the live board, or a copy of it): its own
+// score less the value of the move, by w's fast search, or by the reference
+// where there is no worker (the network on the GPU) or the fast search cannot
+// score it. Only a score of best_now or more matters (any while it is the
+// no-score sentinel): a search value of beta or more proves the score below it.
+float neuro_root_move(SearchContext& ctx, const NeuroRoot& root, NeuroWorker* w, Board& b, int s,
+                      float best_now) {
+  const int row = square_row(s), col = square_col(s);
+  const float own = root.scores[1][s] + square_bias[s];
+  if (w == nullptr || !fast_neuro_applies(b, 0, row, col))
+    return own - neuro_search_reference(ctx, b, 0, row, col);
+  const float beta =
+      best_now != kNoNeuroScore ? minus_at_most(own, std::nextafter(best_now, -kInfinity)) : kInfinity;
+  return own - neuro_move(*w, b, root.view, 0, s, root.c, -kInfinity, beta);
+}
+
 }  // namespace
 
 std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net, const std::atomic<int>* stop) {
@@ -345,75 +382,37 @@ void learn_last_move(SearchContext& ctx) {
   net_learn(*ctx.net, previous_plane(*ctx.board), ctx.board->ply == 1);
 }
 
+// The root asks the back end once whether evaluations may run side by side:
+// then the moves are searched on copies, in parallel, each thread with a
+// worker of its own; else one after the other on the live board.
 int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
   Board& live = *ctx.board;
   if (endgame_due(live)) return think_final(ctx, options);
-  SearchStats* const stats = options.stats;
-  RootScores* const all = options.all;
+  const bool side_by_side = net_parallel_evaluations(*ctx.net);
+  const NeuroRoot root = neuro_root(ctx, side_by_side, options.stats);
   float best = kNoNeuroScore;
   float scores[64];
-  float* const wanted = all != nullptr ? scores : nullptr;
-  // The network's view of the root, from the plane the last move was played
-  // from; before the first move of a game there is none and every square
-  // scores 0.
-  const bool last_move = has_last_move(live);
-  if (!net_parallel_evaluations(*ctx.net)) {
-    // The GPU holds one set of buffers: its evaluations are issued one at a
-    // time, by the reference search on the live board.
-    float out[64];
-    if (last_move) {
-      net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
-    } else {
-      std::memset(out, 0, sizeof out);
-    }
-    const RootChoice choice = choose_sequential(
-        live, best, kNoNeuroScore,
-        [&ctx, &out](Board& b, int s) {
-          return out[s] + square_bias[s] - neuro_search_reference(ctx, b, 0, square_row(s), square_col(s));
-        },
-        wanted);
-    if (stop_requested(ctx.stop)) return 0;
-    ctx.value = neuro_root_value(best);
-    report_root_scores(live, scores, all, neuro_root_value);
-    return play_choice(live, choice);
-  }
-  // Two evaluations serve every root move: the network's view of the root
-  // (out) and the scores of the root's replies (from the root plane, which
-  // every root move is played from).
-  const NetPosition root = net_position(current_plane(live), live.ply == 0);
-  NetPosition views[2] = {root, {}};
-  if (last_move) views[1] = net_position(previous_plane(live), live.ply == 1);
-  float evaluated[2][64] = {};
-  net_evaluate_batch(*ctx.net, *make_net_batch(), views, last_move ? 2 : 1, evaluated);
-  if (stats != nullptr) {
-    stats->evaluations += last_move ? 2 : 1;
-    ++stats->batches;
-  }
-  const float* out = evaluated[1];
-  float c[64];
-  for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + evaluated[0][i];
-  const RootChoice choice = choose_parallel_with(
-      live, best, kNoNeuroScore, [&ctx] { return make_neuro_worker(*ctx.net, ctx.stop); },
-      [&](std::unique_ptr<NeuroWorker>& w, Board& copy, int s, float best_now) {
-        const int row = square_row(s), col = square_col(s);
-        const float own = out[s] + square_bias[s];
-        if (!fast_neuro_applies(copy, 0, row, col))
-          return own - neuro_search_reference(ctx, copy, 0, row, col);
-        // Only a score of best_now or more matters: a search value of beta or
-        // more proves the score below it.
-        const bool bounded = all == nullptr && best_now != kNoNeuroScore;
-        const float beta = bounded ? minus_at_most(own, std::nextafter(best_now, -kInfinity)) : kInfinity;
-        return own - neuro_move(*w, copy, root, 0, s, c, -kInfinity, beta);
-      },
-      [stats](std::unique_ptr<NeuroWorker>& w) {
-        if (stats == nullptr) return;
-        stats->nodes += w->nodes;
-        stats->evaluations += w->evaluations;
-        stats->batches += w->batches;
-      },
-      wanted);
+  float* const wanted = options.all != nullptr ? scores : nullptr;  // every move's exact score
+  const RootChoice choice =
+      side_by_side
+          ? choose_parallel_with(
+                live, best, kNoNeuroScore, [&ctx] { return make_neuro_worker(*ctx.net, ctx.stop); },
+                [&](std::unique_ptr<NeuroWorker>& w, Board& b, int s, float best_now) {
+                  return neuro_root_move(ctx, root, w.get(), b, s, wanted ? kNoNeuroScore : best_now);
+                },
+                [stats = options.stats](std::unique_ptr<NeuroWorker>& w) {
+                  if (stats == nullptr) return;
+                  stats->nodes += w->nodes;
+                  stats->evaluations += w->evaluations;
+                  stats->batches += w->batches;
+                },
+                wanted)
+          : choose_sequential(
+                live, best, kNoNeuroScore,
+                [&](Board& b, int s) { return neuro_root_move(ctx, root, nullptr, b, s, kNoNeuroScore); },
+                wanted);
   if (stop_requested(ctx.stop)) return 0;
   ctx.value = neuro_root_value(best);
-  report_root_scores(live, scores, all, neuro_root_value);
+  report_root_scores(live, scores, options.all, neuro_root_value);
   return play_choice(live, choice);
 }

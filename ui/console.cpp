@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "nn/neural_net.h"
 #include "search/engine.h"
 #include "ui/game_record.h"
 
@@ -182,7 +183,7 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
   }
   state.result = b.discs1 - b.discs2;
   std::fprintf(stderr, "%s\n", result_line(b, "neuro", "trady").c_str());
-  if (diag_mode == 1) {
+  if (diag_mode == kDiagDump) {
     const int neuro = b.computer_colour == 1 ? b.discs1 : b.discs2;
     const int trady = b.computer_colour == 1 ? b.discs2 : b.discs1;
     std::printf("neuro\t%d\ttredy\t%d\n", neuro, trady);

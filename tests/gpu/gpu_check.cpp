@@ -12,7 +12,6 @@
 #include <random>
 
 #include "gpu_util.h"
-#include "nn/gpu/gpu_net.h"
 
 namespace {
 

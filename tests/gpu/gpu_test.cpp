@@ -14,7 +14,6 @@
 #include "gpu_util.h"
 #include "late_positions.h"
 #include "nn/gpu/gpu_module.h"
-#include "nn/gpu/gpu_net.h"
 #include "nn/passes.h"
 #include "nn/tables.h"
 #include "nn_util.h"
@@ -316,6 +315,7 @@ TEST(GpuDiag, DumpShowsTheDevicesState) {
   std::vector<float> bias(kLayers * kSlots, 0.25f), act(kLayers * kSlots, 0.5f);
   d.net->gpu.api.cuMemcpyHtoD_v2(d.net->gpu.dev_bias, bias.data(), 4 * bias.size());
   d.net->gpu.api.cuMemcpyHtoD_v2(d.net->gpu.dev_act, act.data(), 4 * act.size());
+  gpu_download(*d.net);
   CaptureStdout();
   net_dump_params(*d.net);
   net_dump_scratch(*d.net);

@@ -1,5 +1,7 @@
-// The host side of the GPU path: bring-up, uploads and copy-backs, and the
-// launch sequences of one evaluation and one learning step.
+// The network's back end: the processor, or the GPU from the moment it has
+// come up until it goes down (use_device, the one place that decides). The
+// GPU's side: bring-up, copies, and the launch sequences of one evaluation
+// and one learning step; then the entry points, which follow the decision.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,10 +10,17 @@
 #include "game/board.h"
 #include "nn/diag.h"
 #include "nn/gpu/gpu_module.h"
-#include "nn/gpu/gpu_net.h"
-#include "nn/network.h"
+#include "nn/passes.h"
 
 namespace {
+
+// The device comes up (on) or goes down for the rest of the run. Down, the
+// processor takes over from the parameters the network holds, which are
+// those last copied back whole: what it derives from them is refreshed.
+void use_device(NeuralNet& net, bool on) {
+  net.gpu_on = on ? 1 : 0;
+  if (!on) net_params_changed(net);
+}
 
 constexpr int kNameBytes = 80;
 constexpr uint64_t kBoardBytes = 2 * kPlaneCells * sizeof(int32_t);  // the plane before and the plane
@@ -28,19 +37,14 @@ float* staged_bias(GpuContext& g) { return g.staging + kWeightBytes / sizeof(flo
 float* staged_act(GpuContext& g) { return staged_bias(g) + kLayers * kSlots; }
 float* staged_delta(GpuContext& g) { return staged_act(g) + kLayers * kSlots; }
 
-// The device failed after it came up: one error line naming the call, then
-// the processor takes over from the parameters the network holds, which are
-// those last copied back whole.
-bool device_failed(NeuralNet& net, const char* call, const char* kernel, CuResult code) {
+// A call after bring-up: one that fails prints one error line naming it, and
+// the device goes down.
+bool checked(NeuralNet& net, CuResult code, const char* call, const char* kernel = nullptr) {
+  if (code == kCuSuccess) return true;
   std::fprintf(stderr, "error: %s%s%s%s failed with code %d. the network runs on the processor.\n", call,
                kernel ? " (" : "", kernel ? kernel : "", kernel ? ")" : "", code);
-  net.gpu_on = 0;
-  net_params_changed(net);
+  use_device(net, false);
   return false;
-}
-
-bool checked(NeuralNet& net, CuResult code, const char* call, const char* kernel = nullptr) {
-  return code == kCuSuccess || device_failed(net, call, kernel, code);
 }
 
 bool copy_up(NeuralNet& net, CuDevicePtr to, const void* from, uint64_t bytes) {
@@ -62,10 +66,8 @@ bool launch(NeuralNet& net, GpuKernel k, unsigned grid_x, unsigned grid_y, unsig
 // Sends the parameter block: the first layer index and its step.
 bool send_param(NeuralNet& net, float layer, float step) {
   GpuContext& g = net.gpu;
-  g.param[0] = layer;
-  g.param[1] = step;
-  g.param[2] = 0.0f;
-  g.param[3] = 0.0f;
+  const float block[4] = {layer, step, 0.0f, 0.0f};
+  std::memcpy(g.param, block, sizeof block);
   return copy_up(net, g.dev_param, g.param, g.size[kSizeParam]);
 }
 
@@ -159,37 +161,8 @@ bool bring_up(GpuContext& g, int ordinal, char* name) {
   return g.staging != nullptr;
 }
 
-}  // namespace
-
-void gpu_reset(NeuralNet& net) {
-  net.gpu = GpuContext{};
-  net.gpu_on = 0;
-  net.out_mode = 0;
-}
-
-void gpu_init(NeuralNet& net, int ordinal) {
-  GpuContext& g = net.gpu;
-  // Without the driver library (or with one that lacks an entry point) the
-  // driver is as absent as when cuInit fails.
-  if (!cuda_api_load(g.api)) return;
-  char name[kNameBytes] = {};
-  if (!bring_up(g, ordinal, name)) return;
-  net.gpu_on = 1;
-  if (!gpu_upload(net)) return;
-  std::fprintf(stderr, "tavimor> neuro mode with cuda on %s #%d.\n", name, ordinal);
-}
-
-bool gpu_upload(NeuralNet& net) {
-  if (!net.gpu_on) return true;
-  const GpuContext& g = net.gpu;
-  return copy_up(net, g.dev_weight, net.weight, g.size[kSizeWeight]) &&
-         copy_up(net, g.dev_bias, net.bias, g.size[kSizeLayer]) &&
-         copy_up(net, g.dev_act, net.act, g.size[kSizeLayer]) &&
-         copy_up(net, g.dev_delta, net.delta, g.size[kSizeLayer]);
-}
-
-bool gpu_download(NeuralNet& net) { return !net.gpu_on || copy_back_all(net); }
-
+// One evaluation on the device, as net_evaluate's; the scores go to score
+// unless it is null. False while the device is down or when it failed.
 bool gpu_forward(NeuralNet& net, const int32_t* plane, bool first_plane, float* score) {
   if (!net.gpu_on) return false;
   if (!send_planes(net, plane, first_plane) || !send_param(net, 0.0f, 1.0f) ||
@@ -206,21 +179,20 @@ bool gpu_forward(NeuralNet& net, const int32_t* plane, bool first_plane, float* 
   return score == nullptr || copy_down(net, score, net.gpu.dev_score, net.gpu.size[kSizeScore]);
 }
 
-bool gpu_learn(NeuralNet& net, const int32_t* plane, bool first_plane) {
+// One learning step on the device, then the parameters and scratch copied
+// back; sample, when given, receives the CSV line's inputs and targets as copy
+// writes them (a zero target is +0 in every plane). False as for gpu_forward,
+// with nothing of the step in the network.
+bool gpu_learn(NeuralNet& net, const int32_t* plane, bool first_plane, float (*sample)[kSlots]) {
   if (!net.gpu_on) return false;
   GpuContext& g = net.gpu;
-  // The CSV line: the encoded inputs and the targets, as copy writes them
-  // (a zero target is +0 in every plane). It is printed once the whole step
-  // has succeeded, so that a step the processor redoes prints one line.
-  const bool csv = net.out_mode == 2;
-  float inputs[kSlots], targets[kSlots];
-  if (csv) {
+  if (sample != nullptr) {
     if (!send_planes(net, plane, first_plane) || !send_param(net, 0.0f, 1.0f) ||
         !launch(net, kCopy, 1, 1, 512) || !copy_down(net, staged_act(g), g.dev_act, g.size[kSizeLayer]) ||
         !copy_down(net, staged_delta(g), g.dev_delta, g.size[kSizeLayer]))
       return false;
-    std::memcpy(inputs, staged_act(g), sizeof inputs);
-    std::memcpy(targets, staged_delta(g) + (kLayers - 1) * kSlots, sizeof targets);
+    std::memcpy(sample[0], staged_act(g), sizeof sample[0]);
+    std::memcpy(sample[1], staged_delta(g) + (kLayers - 1) * kSlots, sizeof sample[1]);
   }
   if (!gpu_forward(net, plane, first_plane, nullptr) || !send_param(net, 3.0f, -1.0f) ||
       !launch(net, kBack1, 1, 1, 512))
@@ -230,10 +202,32 @@ bool gpu_learn(NeuralNet& net, const int32_t* plane, bool first_plane) {
     if (!launch(net, kBack2, 1, 1, 512) || !launch(net, kBack3, 1, 1, 512) || !launch(net, kIncdec, 1, 1, 1))
       return false;
   }
-  if (!launch(net, kBack4, 512, kLayers, 512) || !copy_back_all(net)) return false;
-  if (csv) net_print_csv_sample(inputs, targets);
-  return true;
+  return launch(net, kBack4, 512, kLayers, 512) && copy_back_all(net);
 }
+
+}  // namespace
+
+void gpu_init(NeuralNet& net, int ordinal) {
+  GpuContext& g = net.gpu;
+  // Without the driver library (or with one that lacks an entry point) the
+  // driver is as absent as when cuInit fails.
+  if (!cuda_api_load(g.api)) return;
+  char name[kNameBytes] = {};
+  if (!bring_up(g, ordinal, name)) return;
+  use_device(net, true);
+  if (gpu_upload(net)) std::fprintf(stderr, "tavimor> neuro mode with cuda on %s #%d.\n", name, ordinal);
+}
+
+bool gpu_upload(NeuralNet& net) {
+  if (!net.gpu_on) return true;
+  const GpuContext& g = net.gpu;
+  return copy_up(net, g.dev_weight, net.weight, g.size[kSizeWeight]) &&
+         copy_up(net, g.dev_bias, net.bias, g.size[kSizeLayer]) &&
+         copy_up(net, g.dev_act, net.act, g.size[kSizeLayer]) &&
+         copy_up(net, g.dev_delta, net.delta, g.size[kSizeLayer]);
+}
+
+bool gpu_download(NeuralNet& net) { return !net.gpu_on || copy_back_all(net); }
 
 void gpu_release(NeuralNet& net) {
   GpuContext& g = net.gpu;
@@ -241,10 +235,38 @@ void gpu_release(NeuralNet& net) {
     for (CuDevicePtr a :
          {g.dev_board, g.dev_param, g.dev_weight, g.dev_bias, g.dev_act, g.dev_delta, g.dev_score})
       g.api.cuMemFree_v2(a);
-    net.gpu_on = 0;
+    use_device(net, false);
   }
   if (g.context != nullptr) g.api.cuCtxDestroy_v2(g.context);
   g.context = nullptr;
   std::free(g.staging);
   g.staging = nullptr;
+}
+
+// ---- The entry points: on the device while it is up, else on the processor. ----
+// An evaluation the device fails, the processor does in the network's scratch.
+void net_evaluate(NeuralNet& net, const int32_t* plane, bool first_plane, float* scores) {
+  if (!gpu_forward(net, plane, first_plane, scores))
+    evaluate_on_processor(net, scratch_of(net), plane, first_plane, scores);
+}
+
+void net_evaluate(NeuralNet& net, NetScratch& scratch, const int32_t* plane, bool first_plane,
+                  float* scores) {
+  if (net.gpu_on) return net_evaluate(net, plane, first_plane, scores);
+  evaluate_on_processor(net, scratch_of(scratch), plane, first_plane, scores);
+}
+
+// The device takes the imitation steps. A step it fails, and every step of
+// the backprop rule, run on the processor; the device, while up, then
+// receives the parameters.
+void net_learn(NeuralNet& net, const int32_t* plane, bool first_plane) {
+  if (net.learn_rule == LearnRule::off) return;
+  const bool csv = net.out_mode == kDiagCsv;
+  float sample[2][kSlots];
+  if (net.learn_rule == LearnRule::imitation && gpu_learn(net, plane, first_plane, csv ? sample : nullptr)) {
+    if (csv) net_print_csv_sample(sample[0], sample[1]);
+    return;
+  }
+  learn_on_processor(net, plane, first_plane);
+  gpu_upload(net);
 }
