@@ -185,28 +185,35 @@ struct ProgressLine {
   }
 };
 
-// What a run goes on from and keeps up to date: the record so far (its
-// rows and its text), whether a data file is there and the neural engine's
-// colour in the next game.
-struct RunState {
-  std::vector<GameRow> record;
-  std::string record_text;
+// A run of games: what it plays, its scratch records for checking the data
+// file, and what it goes on from and keeps up to date: the record (rows and
+// text), whether a data file is there and the neural engine's next colour.
+struct Run {
+  const Args& args;
+  std::vector<std::string> command{};
+  std::unique_ptr<Board> board{};
+  std::unique_ptr<NeuralNet> net{};
+  std::vector<GameRow> record{};
+  std::string record_text{};
   int first = 1;  // the number of the run's first game
   bool had_file = false;
   int colour = 2;  // the neural engine's colour after a reset
+  ProgressLine progress{};
 };
 
 // Looks at the data file before the first game and writes the record anew
 // (it may have had a cut last line); false, with the message, when the run
 // cannot start.
-bool start_run(RunState& run, Board& board, NeuralNet& net) {
+bool start_run(Run& run) {
   run.first = run.record.empty() ? 1 : run.record.back().game + 1;
+  run.board = std::make_unique<Board>();
+  run.net = std::make_unique<NeuralNet>();
   // A file that does not load would be replaced by a fresh network: stop
   // before the program does that.
   std::error_code ec;
   run.had_file = fs::exists(kDataFileName, ec);
   if (run.had_file) {
-    const DataState start = inspect_data_file(kDataFileName, board, net);
+    const DataState start = inspect_data_file(kDataFileName, *run.board, *run.net);
     if (!start.fault.empty()) {
       std::fprintf(stderr, "error: before game %d: %s.\nnote: nothing was played; '%s' is kept as it was.\n",
                    run.first, start.fault.c_str(), kDataFileName);
@@ -223,27 +230,24 @@ bool start_run(RunState& run, Board& board, NeuralNet& net) {
     std::fprintf(stderr, "error: cannot write to file '%s'.\n", kRecordName);
     return false;
   }
+  run.command = {run.args.program, "-mode", "demo", "-dump"};
+  if (!run.args.cuda.empty()) run.command.insert(run.command.end(), {"-cuda", run.args.cuda});
+  if (!run.args.learn.empty()) run.command.insert(run.command.end(), {"-learn", run.args.learn});
   return true;
 }
 
 // What went wrong in a game whose run ended as `status` (made: its output
 // files were made), or "": its run, its output, the data file it saved, and
 // the record with its row added.
-std::string game_fault(const Args& args, const RunState& run, bool made, const ProgramEnd& status,
-                       const std::string& out, const std::string& err, Board& board, NeuralNet& net,
-                       GameRow& row) {
-  std::string fault;
-  if (!made)
-    fault = std::string("cannot write to file '") + kGameOut + "' or '" + kGameErr + "'";
-  else if (!status.started)
-    fault = "the program '" + args.program + "' could not be started";
-  else if (status.signal != 0)
-    fault = "the program was ended by signal " + std::to_string(status.signal);
-  else if (status.code != 0)
-    fault = "the program ended with status " + std::to_string(status.code);
-  else
-    fault = read_game_output(out, err, run.had_file, row);
-  if (fault.empty()) fault = after_game_fault(inspect_data_file(kDataFileName, board, net), run.colour);
+std::string game_fault(Run& run, bool made, const ProgramEnd& status, const std::string& out,
+                       const std::string& err, GameRow& row) {
+  if (!made) return std::string("cannot write to file '") + kGameOut + "' or '" + kGameErr + "'";
+  if (!status.started) return "the program '" + run.args.program + "' could not be started";
+  if (status.signal != 0) return "the program was ended by signal " + std::to_string(status.signal);
+  if (status.code != 0) return "the program ended with status " + std::to_string(status.code);
+  std::string fault = read_game_output(out, err, run.had_file, row);
+  if (fault.empty())
+    fault = after_game_fault(inspect_data_file(kDataFileName, *run.board, *run.net), run.colour);
   if (fault.empty() && !write_anew(kRecordName, run.record_text + record_line(row), true))
     fault = std::string("cannot write to file '") + kRecordName + "'";
   return fault;
@@ -255,25 +259,23 @@ double seconds_since(std::chrono::steady_clock::time_point t) {
 
 // Plays game number row.game and records it: 0 when it went well, else the
 // run's status, its messages printed (a stop by signal ends the process).
-int play_and_record(const Args& args, const std::vector<std::string>& command, RunState& run, Board& board,
-                    NeuralNet& net, ProgressLine& progress, GameRow& row) {
+int play_and_record(Run& run, GameRow& row) {
   row.neuro_colour = run.colour;
   const auto game_start = std::chrono::steady_clock::now();
   std::string out, err;
   ProgramEnd status;
-  const bool made = play_game(command, status, out, err);
+  const bool made = play_game(run.command, status, out, err);
   row.seconds = seconds_since(game_start);
   const bool finished = made && status.started && status.signal == 0 && status.code == 0;
   if (status.stopped || (stop_signal() != 0 && !finished)) {
-    progress.close();
+    run.progress.close();
     if (stop_signal() != 0) end_stopped(stop_signal(), row.game);
     std::fprintf(stderr, "note: stopped during game %d; '%s' holds what the program saved last.\n", row.game,
                  kDataFileName);
     return kInterrupted;
   }
-  const std::string fault = game_fault(args, run, made, status, out, err, board, net, row);
-  if (!fault.empty()) {
-    progress.close();
+  if (const std::string fault = game_fault(run, made, status, out, err, row); !fault.empty()) {
+    run.progress.close();
     std::fprintf(stderr,
                  "error: game %d: %s.\nnote: the run stopped; '%s' is kept as the game left it, and the "
                  "game's output is in '%s' and '%s'.\n",
@@ -288,38 +290,31 @@ int play_and_record(const Args& args, const std::vector<std::string>& command, R
 }
 
 int train(const Args& args) {
-  RunState run;
+  Run run{args};
   if (!read_record(run.record, run.record_text)) {
     std::fprintf(stderr, "error: '%s' is not a record of training games; move it away to start a new one.\n",
                  kRecordName);
     return kFailed;
   }
   if (args.games == 0) return draw_picture(run.record) ? 0 : kFailed;
-  auto board = std::make_unique<Board>();
-  auto net = std::make_unique<NeuralNet>();
-  if (!start_run(run, *board, *net)) return kFailed;
-
-  std::vector<std::string> command = {args.program, "-mode", "demo", "-dump"};
-  if (!args.cuda.empty()) command.insert(command.end(), {"-cuda", args.cuda});
-  if (!args.learn.empty()) command.insert(command.end(), {"-learn", args.learn});
-  ProgressLine progress{stderr_is_terminal()};
+  if (!start_run(run)) return kFailed;
+  run.progress.terminal = stderr_is_terminal();
   std::vector<GameRow> played;
   const auto start = std::chrono::steady_clock::now();
-  if (progress.terminal) progress.show(progress_text(played, args.games, 0.0));
+  if (run.progress.terminal) run.progress.show(progress_text(played, args.games, 0.0));
   for (int i = 0; i <= args.games; ++i) {
     if (stop_signal() != 0) {
-      progress.close();
+      run.progress.close();
       end_stopped(stop_signal(), 0);
     }
     if (i == args.games) break;
     GameRow row;
     row.game = run.first + i;
-    if (const int status = play_and_record(args, command, run, *board, *net, progress, row); status != 0)
-      return status;
+    if (const int status = play_and_record(run, row); status != 0) return status;
     played.push_back(row);
-    progress.show(progress_text(played, args.games, seconds_since(start)));
+    run.progress.show(progress_text(played, args.games, seconds_since(start)));
   }
-  progress.close();
+  run.progress.close();
   return draw_picture(run.record) ? 0 : kFailed;
 }
 
