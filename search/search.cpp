@@ -6,6 +6,8 @@
 // fast searches prune over square sets.
 #include "search/search.h"
 
+#include <atomic>
+#include <cstdio>
 #include <memory>
 
 #include "game/random.h"
@@ -13,6 +15,11 @@
 #include "search/root.h"
 
 namespace {
+
+// The searches' error lines, a few of each in a run: a game that met one at
+// every node of a search would otherwise fill the disk with them.
+constexpr const char* kTexts[] = {"Error: unknown loop in deep...", "Error: unknown loop in final..."};
+std::atomic<int> printed[2];  // times each line was met in this run, a little past the limit at most
 
 // ---- The references: the searches written over the board operations. ----
 
@@ -307,4 +314,24 @@ int deep_search(SearchContext& ctx, const Board& b, int depth, int row, int col)
 
 int final_search(SearchContext& ctx, const Board& b, int row, int col) {
   return final_search_window(*make_search_tables(ctx.stop), b, row, col, -kDeepInfinity, kDeepInfinity);
+}
+
+void search_message(SearchMessage m) {
+  const int i = static_cast<int>(m);
+  // Once silent, not even counted: the count never wraps, and no lock is taken.
+  if (printed[i].load(std::memory_order_relaxed) > kSearchMessageLimit) return;
+    // The lines in the order they were counted.
+#pragma omp critical(search_message)
+  {
+    const int n = printed[i]++;
+    if (n < kSearchMessageLimit) {
+      std::fprintf(stderr, "%s\n", kTexts[i]);
+    } else if (n == kSearchMessageLimit) {
+      std::fprintf(stderr, "note: the line \"%s\" is not shown again in this run.\n", kTexts[i]);
+    }
+  }
+}
+
+void search_messages_reset() {
+  for (auto& n : printed) n.store(0);
 }
