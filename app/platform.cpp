@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #if defined(_WIN32)
@@ -622,6 +623,32 @@ void end_by_signal(int sig) {
 
 #endif
 
+// ---- This program's terminal and the programs beside it ----
+
+bool stderr_is_terminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+std::string program_beside_this(const char* name, const char* argv0) {
+  namespace fs = std::filesystem;
+#if defined(_WIN32)
+  const std::string file = std::string(name) + ".exe";
+  char own[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, own, MAX_PATH);
+  const fs::path self = n > 0 && n < MAX_PATH ? fs::path(own) : fs::path(argv0);
+#else
+  const std::string file = name;
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) self = argv0;
+#endif
+  return self.has_parent_path() ? (self.parent_path() / file).string() : file;
+}
+
 // ---- Another program run and waited for ----
 
 #if defined(_WIN32)
@@ -793,37 +820,19 @@ void set_handler(int sig, void (*handler)(int), struct sigaction* old = nullptr)
   _exit(127);  // as a shell reports a command it cannot run
 }
 
-}  // namespace
-
-ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  ProgramEnd end;
-  if (args.empty()) return end;
-  std::vector<std::string> words = args;
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  if (out != nullptr) std::fflush(out);
-  if (err != nullptr) std::fflush(err);
-  std::fflush(stderr);
-
-  // The stop signals and the child's end are let in only while the wait
-  // below waits, so that none comes between a look and the wait.
-  sigset_t waited_for, mask;
-  sigemptyset(&waited_for);
-  for (int s : kStopSignals) sigaddset(&waited_for, s);
-  sigaddset(&waited_for, SIGCHLD);
-  sigprocmask(SIG_BLOCK, &waited_for, &mask);
-  struct sigaction old_chld;
-  set_handler(SIGCHLD, on_child_end, &old_chld);
-
+// Starts the program argv (its group and its keeper, whose pipe's writing
+// end is left in keep_write), with the signal mask of the caller; the
+// child's pid, or -1 when it could not be forked.
+pid_t start_group(char* const* argv, const sigset_t& mask, std::FILE* out, std::FILE* err, int& keep_write,
+                  pid_t& keeper) {
   int keep[2] = {-1, -1};
   if (pipe(keep) == 0) {
     fcntl(keep[0], F_SETFD, FD_CLOEXEC);
     fcntl(keep[1], F_SETFD, FD_CLOEXEC);
   }
   const pid_t child = fork();
-  if (child == 0) start_child(argv.data(), mask, out, err);
-  pid_t keeper = -1;
+  if (child == 0) start_child(argv, mask, out, err);
+  keeper = -1;
   if (child > 0) {
     setpgid(child, child);  // also here: a stop may be passed on before the child runs
     if (keep[0] >= 0 && (keeper = fork()) == 0) {
@@ -832,11 +841,18 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
     }
   }
   if (keep[0] >= 0) close(keep[0]);
+  keep_write = keep[1];
+  return child;
+}
 
+// Waits until the child has ended and its group is gone (killed when it
+// outlives the grace), passing a stop on to the group once; the child's
+// wait status. `mask` lets in the signals that wake the wait.
+int wait_for_group(pid_t child, const sigset_t& mask) {
   int status = 0;
-  bool passed_on = false, ended = child < 0;
+  bool passed_on = false, ended = false;
   const timespec tick{0, kPollMs * 1000000L};
-  for (int after = 0; child > 0 && after < kGroupGraceMs;) {
+  for (int after = 0; after < kGroupGraceMs;) {
     if (!ended && waitpid(child, &status, WNOHANG) == child) ended = true;
     if (ended && !group_alive(child)) break;
     const int sig = stop_signal();
@@ -849,17 +865,13 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
     pselect(0, nullptr, nullptr, nullptr, ended ? &tick : nullptr, &mask);
     if (ended) after += kPollMs;
   }
-  if (child > 0 && group_alive(child)) kill(-child, SIGKILL);
-  if (keeper > 0) {
-    const ssize_t told = write(keep[1], &kGameOver, 1);
-    (void)told;
-  }
-  if (keep[1] >= 0) close(keep[1]);
-  if (keeper > 0) waitpid(keeper, nullptr, 0);
-  sigaction(SIGCHLD, &old_chld, nullptr);
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
-  if (child < 0) return end;
+  if (group_alive(child)) kill(-child, SIGKILL);
+  return status;
+}
 
+// How a started program ended, from its wait status.
+ProgramEnd program_end(int status) {
+  ProgramEnd end;
   end.started = !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
   if (WIFSIGNALED(status)) {
     end.signal = WTERMSIG(status);
@@ -870,6 +882,43 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
   end.stopped =
       end.signal == SIGINT || end.signal == SIGTERM || end.signal == SIGHUP || end.signal == SIGQUIT;
   return end;
+}
+
+}  // namespace
+
+ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  if (args.empty()) return ProgramEnd{};
+  std::vector<std::string> words = args;
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  if (out != nullptr) std::fflush(out);
+  if (err != nullptr) std::fflush(err);
+  std::fflush(stderr);
+
+  // The stop signals and the child's end are let in only while the wait
+  // waits, so that none comes between a look and the wait.
+  sigset_t waited_for, mask;
+  sigemptyset(&waited_for);
+  for (int s : kStopSignals) sigaddset(&waited_for, s);
+  sigaddset(&waited_for, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &waited_for, &mask);
+  struct sigaction old_chld;
+  set_handler(SIGCHLD, on_child_end, &old_chld);
+
+  int keep_write = -1;
+  pid_t keeper = -1;
+  const pid_t child = start_group(argv.data(), mask, out, err, keep_write, keeper);
+  const int status = child > 0 ? wait_for_group(child, mask) : 0;
+  if (keeper > 0) {
+    const ssize_t told = write(keep_write, &kGameOver, 1);
+    (void)told;
+  }
+  if (keep_write >= 0) close(keep_write);
+  if (keeper > 0) waitpid(keeper, nullptr, 0);
+  sigaction(SIGCHLD, &old_chld, nullptr);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  return child < 0 ? ProgramEnd{} : program_end(status);
 }
 
 #endif

@@ -1,8 +1,8 @@
 // The operating system's part in keeping the data file safe and in ending a
 // run cleanly: what a path names, an exclusive lock, files created only when
-// nothing is there, syncing, renaming, the stop signals, and another program
-// run and waited for. Everything else in the program goes through the
-// standard library.
+// nothing is there, syncing, renaming, the stop signals, the terminal, and
+// another program found, run and waited for. Everything else in the program
+// goes through the standard library.
 #pragma once
 
 #include <atomic>
@@ -89,6 +89,14 @@ void say_stopped(int sig);
 // The file that an immediate end removes (a save's temporary file), or null
 // once it is gone or renamed. At most 511 bytes.
 void set_unfinished_file(const char* path);
+
+// True when standard error goes to a terminal (on Windows a console).
+bool stderr_is_terminal();
+
+// The path of the program `name` (on Windows with ".exe") in the folder of
+// this executable, which the system tells where it can, else argv0 names;
+// the bare name when neither names a folder.
+std::string program_beside_this(const char* name, const char* argv0);
 
 // ---- Another program run and waited for (the training runner's games,
 // gnuplot) ----

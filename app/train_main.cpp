@@ -23,15 +23,6 @@
 #include "game/board.h"
 #include "nn/neural_net.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#include <windows.h>
-#define TAVIMOR_STDERR_IS_TERMINAL() (_isatty(_fileno(stderr)) != 0)
-#else
-#include <unistd.h>
-#define TAVIMOR_STDERR_IS_TERMINAL() (isatty(fileno(stderr)) != 0)
-#endif
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -69,30 +60,13 @@ std::string read_text(const char* path) {
   return s.str();
 }
 
-// The tavimor executable beside this one (found through the system where it
-// tells, else as argv[0] names it).
-std::string default_program(const char* argv0) {
-#if defined(_WIN32)
-  const char* name = "tavimor.exe";
-  char own[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, own, MAX_PATH);
-  const fs::path self = n > 0 && n < MAX_PATH ? fs::path(own) : fs::path(argv0);
-#else
-  const char* name = "tavimor";
-  std::error_code ec;
-  fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) self = argv0;
-#endif
-  return self.has_parent_path() ? (self.parent_path() / name).string() : std::string(name);
-}
-
 bool parse_args(int argc, char** argv, Args& args) {
   if (argc < 2) return false;
   char* end = nullptr;
   const long n = std::strtol(argv[1], &end, 10);
   if (argv[1][0] < '0' || argv[1][0] > '9' || *end != '\0' || n > kMaxGames) return false;
   args.games = static_cast<int>(n);
-  args.program = default_program(argv[0]);
+  args.program = program_beside_this("tavimor", argv[0]);
   for (int i = 2; i < argc; i += 2) {
     if (i + 1 >= argc) return false;
     if (std::strcmp(argv[i], "-program") == 0)
@@ -211,107 +185,137 @@ struct ProgressLine {
   }
 };
 
+// A run of games: what it plays, its scratch records for checking the data
+// file, and what it goes on from and keeps up to date: the record (rows and
+// text), whether a data file is there and the neural engine's next colour.
+struct Run {
+  const Args& args;
+  std::vector<std::string> command{};
+  std::unique_ptr<Board> board{};
+  std::unique_ptr<NeuralNet> net{};
+  std::vector<GameRow> record{};
+  std::string record_text{};
+  int first = 1;  // the number of the run's first game
+  bool had_file = false;
+  int colour = 2;  // the neural engine's colour after a reset
+  ProgressLine progress{};
+};
+
+// Looks at the data file before the first game and writes the record anew
+// (it may have had a cut last line); false, with the message, when the run
+// cannot start.
+bool start_run(Run& run) {
+  run.first = run.record.empty() ? 1 : run.record.back().game + 1;
+  run.board = std::make_unique<Board>();
+  run.net = std::make_unique<NeuralNet>();
+  // A file that does not load would be replaced by a fresh network: stop
+  // before the program does that.
+  std::error_code ec;
+  run.had_file = fs::exists(kDataFileName, ec);
+  if (run.had_file) {
+    const DataState start = inspect_data_file(kDataFileName, *run.board, *run.net);
+    if (!start.fault.empty()) {
+      std::fprintf(stderr, "error: before game %d: %s.\nnote: nothing was played; '%s' is kept as it was.\n",
+                   run.first, start.fault.c_str(), kDataFileName);
+      return false;
+    }
+    run.colour = start.computer_colour;
+  } else {
+    std::fprintf(stderr, "note: no '%s' here: game %d starts a fresh network.\n", kDataFileName, run.first);
+  }
+  if (!run.record.empty())
+    std::fprintf(stderr, "note: '%s' holds %zu games; this run goes on from game %d.\n", kRecordName,
+                 run.record.size(), run.first);
+  if (!write_anew(kRecordName, run.record_text, true)) {
+    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kRecordName);
+    return false;
+  }
+  run.command = {run.args.program, "-mode", "demo", "-dump"};
+  if (!run.args.cuda.empty()) run.command.insert(run.command.end(), {"-cuda", run.args.cuda});
+  if (!run.args.learn.empty()) run.command.insert(run.command.end(), {"-learn", run.args.learn});
+  return true;
+}
+
+// What went wrong in a game whose run ended as `status` (made: its output
+// files were made), or "": its run, its output, the data file it saved, and
+// the record with its row added.
+std::string game_fault(Run& run, bool made, const ProgramEnd& status, const std::string& out,
+                       const std::string& err, GameRow& row) {
+  if (!made) return std::string("cannot write to file '") + kGameOut + "' or '" + kGameErr + "'";
+  if (!status.started) return "the program '" + run.args.program + "' could not be started";
+  if (status.signal != 0) return "the program was ended by signal " + std::to_string(status.signal);
+  if (status.code != 0) return "the program ended with status " + std::to_string(status.code);
+  std::string fault = read_game_output(out, err, run.had_file, row);
+  if (fault.empty())
+    fault = after_game_fault(inspect_data_file(kDataFileName, *run.board, *run.net), run.colour);
+  if (fault.empty() && !write_anew(kRecordName, run.record_text + record_line(row), true))
+    fault = std::string("cannot write to file '") + kRecordName + "'";
+  return fault;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Plays game number row.game and records it: 0 when it went well, else the
+// run's status, its messages printed (a stop by signal ends the process).
+int play_and_record(Run& run, GameRow& row) {
+  row.neuro_colour = run.colour;
+  const auto game_start = std::chrono::steady_clock::now();
+  std::string out, err;
+  ProgramEnd status;
+  const bool made = play_game(run.command, status, out, err);
+  row.seconds = seconds_since(game_start);
+  const bool finished = made && status.started && status.signal == 0 && status.code == 0;
+  if (status.stopped || (stop_signal() != 0 && !finished)) {
+    run.progress.close();
+    if (stop_signal() != 0) end_stopped(stop_signal(), row.game);
+    std::fprintf(stderr, "note: stopped during game %d; '%s' holds what the program saved last.\n", row.game,
+                 kDataFileName);
+    return kInterrupted;
+  }
+  if (const std::string fault = game_fault(run, made, status, out, err, row); !fault.empty()) {
+    run.progress.close();
+    std::fprintf(stderr,
+                 "error: game %d: %s.\nnote: the run stopped; '%s' is kept as the game left it, and the "
+                 "game's output is in '%s' and '%s'.\n",
+                 row.game, fault.c_str(), kDataFileName, kGameOut, kGameErr);
+    return kFailed;
+  }
+  run.record_text += record_line(row);
+  run.had_file = true;
+  run.colour = other_colour(run.colour);
+  run.record.push_back(row);
+  return 0;
+}
+
 int train(const Args& args) {
-  std::vector<GameRow> record;
-  std::string record_text;
-  if (!read_record(record, record_text)) {
+  Run run{args};
+  if (!read_record(run.record, run.record_text)) {
     std::fprintf(stderr, "error: '%s' is not a record of training games; move it away to start a new one.\n",
                  kRecordName);
     return kFailed;
   }
-  if (args.games == 0) return draw_picture(record) ? 0 : kFailed;
-
-  const int first = record.empty() ? 1 : record.back().game + 1;
-  auto board = std::make_unique<Board>();
-  auto net = std::make_unique<NeuralNet>();
-  // A file that does not load would be replaced by a fresh network: stop
-  // before the program does that.
-  std::error_code ec;
-  bool had_file = fs::exists(kDataFileName, ec);
-  int colour = 2;  // the neural engine's colour after a reset
-  if (had_file) {
-    const DataState start = inspect_data_file(kDataFileName, *board, *net);
-    if (!start.fault.empty()) {
-      std::fprintf(stderr, "error: before game %d: %s.\nnote: nothing was played; '%s' is kept as it was.\n",
-                   first, start.fault.c_str(), kDataFileName);
-      return kFailed;
-    }
-    colour = start.computer_colour;
-  } else {
-    std::fprintf(stderr, "note: no '%s' here: game %d starts a fresh network.\n", kDataFileName, first);
-  }
-  if (!record.empty())
-    std::fprintf(stderr, "note: '%s' holds %zu games; this run goes on from game %d.\n", kRecordName,
-                 record.size(), first);
-  if (!write_anew(kRecordName, record_text, true)) {
-    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kRecordName);
-    return kFailed;
-  }
-
-  std::vector<std::string> command = {args.program, "-mode", "demo", "-dump"};
-  if (!args.cuda.empty()) command.insert(command.end(), {"-cuda", args.cuda});
-  if (!args.learn.empty()) command.insert(command.end(), {"-learn", args.learn});
-
-  ProgressLine progress{TAVIMOR_STDERR_IS_TERMINAL()};
-  std::vector<GameRow> run;
+  if (args.games == 0) return draw_picture(run.record) ? 0 : kFailed;
+  if (!start_run(run)) return kFailed;
+  run.progress.terminal = stderr_is_terminal();
+  std::vector<GameRow> played;
   const auto start = std::chrono::steady_clock::now();
-  const auto seconds_since = [](std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
-  };
-  if (progress.terminal) progress.show(progress_text(run, args.games, 0.0));
+  if (run.progress.terminal) run.progress.show(progress_text(played, args.games, 0.0));
   for (int i = 0; i <= args.games; ++i) {
     if (stop_signal() != 0) {
-      progress.close();
+      run.progress.close();
       end_stopped(stop_signal(), 0);
     }
     if (i == args.games) break;
     GameRow row;
-    row.game = first + i;
-    row.neuro_colour = colour;
-    const auto game_start = std::chrono::steady_clock::now();
-    std::string out, err;
-    ProgramEnd status;
-    const bool made = play_game(command, status, out, err);
-    row.seconds = seconds_since(game_start);
-    const bool finished = made && status.started && status.signal == 0 && status.code == 0;
-    if (status.stopped || (stop_signal() != 0 && !finished)) {
-      progress.close();
-      if (stop_signal() != 0) end_stopped(stop_signal(), row.game);
-      std::fprintf(stderr, "note: stopped during game %d; '%s' holds what the program saved last.\n",
-                   row.game, kDataFileName);
-      return kInterrupted;
-    }
-    std::string fault;
-    if (!made)
-      fault = std::string("cannot write to file '") + kGameOut + "' or '" + kGameErr + "'";
-    else if (!status.started)
-      fault = "the program '" + args.program + "' could not be started";
-    else if (status.signal != 0)
-      fault = "the program was ended by signal " + std::to_string(status.signal);
-    else if (status.code != 0)
-      fault = "the program ended with status " + std::to_string(status.code);
-    else
-      fault = read_game_output(out, err, had_file, row);
-    if (fault.empty()) fault = after_game_fault(inspect_data_file(kDataFileName, *board, *net), colour);
-    if (fault.empty() && !write_anew(kRecordName, record_text + record_line(row), true))
-      fault = std::string("cannot write to file '") + kRecordName + "'";
-    if (!fault.empty()) {
-      progress.close();
-      std::fprintf(stderr,
-                   "error: game %d: %s.\nnote: the run stopped; '%s' is kept as the game left it, and the "
-                   "game's output is in '%s' and '%s'.\n",
-                   row.game, fault.c_str(), kDataFileName, kGameOut, kGameErr);
-      return kFailed;
-    }
-    record_text += record_line(row);
-    had_file = true;
-    colour = other_colour(colour);
-    run.push_back(row);
-    record.push_back(row);
-    progress.show(progress_text(run, args.games, seconds_since(start)));
+    row.game = run.first + i;
+    if (const int status = play_and_record(run, row); status != 0) return status;
+    played.push_back(row);
+    run.progress.show(progress_text(played, args.games, seconds_since(start)));
   }
-  progress.close();
-  return draw_picture(record) ? 0 : kFailed;
+  run.progress.close();
+  return draw_picture(run.record) ? 0 : kFailed;
 }
 
 }  // namespace
@@ -320,7 +324,7 @@ int main(int argc, char** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);  // messages at once, also into a pipe
   if (argc >= 2 && std::strcmp(argv[1], "-teach") == 0) {
     TeachArgs teach;
-    if (parse_teach_args(argc, argv, teach)) return run_teaching(teach, TAVIMOR_STDERR_IS_TERMINAL());
+    if (parse_teach_args(argc, argv, teach)) return run_teaching(teach, stderr_is_terminal());
     std::fputs(kUsageText, stderr);
     return kUsage;
   }

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <string>
 
 #include "bench/positions.h"
 #include "search/bitboard.h"
@@ -90,25 +91,22 @@ void BM_Think(benchmark::State& state, BenchPosition position, bool final) {
   state.counters["nodes"] =
       benchmark::Counter(static_cast<double>(stats.nodes), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK_CAPTURE(BM_Think, traditional_opening, kBenchOpening, false)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, traditional_middle, kBenchMiddle, false)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, traditional_late, kBenchLate, false)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Think, final_endgame, kBenchEndgame, true)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+const bool kThinkRegistered = [] {
+  const struct {
+    const char* name;
+    BenchPosition position;
+    bool final;
+  } moves[] = {{"traditional_opening", kBenchOpening, false},
+               {"traditional_middle", kBenchMiddle, false},
+               {"traditional_late", kBenchLate, false},
+               {"final_endgame", kBenchEndgame, true}};
+  for (const auto& m : moves)
+    benchmark::RegisterBenchmark((std::string("BM_Think/") + m.name).c_str(), BM_Think, m.position, m.final)
+        ->ArgName("exact")
+        ->DenseRange(0, 1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  return true;
+}();
 
 }  // namespace

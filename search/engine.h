@@ -1,10 +1,12 @@
-// The engines' entry points and the state the front ends share with them.
+// The computer's move as every front end asks for it, and the state the
+// front ends share with the engines (whose roots are in search/root.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "game/board.h"
+#include "search/root.h"
 #include "search/search_context.h"
 
 // The engine that chooses a move; Board.engine keeps its value for the data
@@ -17,59 +19,6 @@ inline EngineKind engine_of(const Board& b) {
 inline void set_engine(Board& b, EngineKind engine) { b.engine = static_cast<int32_t>(engine); }
 // "neuro" or "traditional", as -think names it.
 inline const char* engine_word(EngineKind e) { return e == EngineKind::neuro ? "neuro" : "traditional"; }
-
-// A legal root move and the engine's own score of it, seen from the side to
-// move, in the units of SearchContext.value: square-weight sums for the
-// traditional engine, trunc(50 x the network line score) for the neural one,
-// and past ply 48 the final disc difference under best play.
-struct RootMove {
-  int row;  // 1..8
-  int col;  // 1..8
-  int32_t value;
-};
-
-// Every legal root move of a position with its score, in square order.
-struct RootScores {
-  int count;
-  RootMove moves[64];
-};
-
-// What an engine call's searches did: the moves they played and the
-// positions the network evaluated (for benchmarks).
-struct SearchStats {
-  uint64_t nodes = 0;
-  uint64_t evaluations = 0;
-  uint64_t batches = 0;  // calls of the batched evaluation
-};
-
-// How an engine call runs: `all` as for the roots below (null: only the move
-// is wanted), and what its searches did added to *stats when given.
-struct ThinkOptions {
-  RootScores* all = nullptr;
-  SearchStats* stats = nullptr;
-};
-
-// Traditional engine: plays the best move on ctx.board (deep search up to
-// ply 48, exact endgame after). 1 when a move was played, else 0.
-int think_traditional(SearchContext& ctx, const ThinkOptions& options = {});
-// Neural engine: the same, scored by the network up to ply 48.
-int think_neuro(SearchContext& ctx, const ThinkOptions& options = {});
-// The exact endgame root used by both engines past ply 48.
-int think_final(SearchContext& ctx, const ThinkOptions& options = {});
-// The contract on options.all:
-// - null: only the move is wanted. The root may stop refining a move's score
-//   once that move provably cannot be chosen, and reports no scores: a move
-//   that provably scores below the best found before it (never one that may
-//   equal it) is left at a bound, so that the same move is played with the
-//   same score and the same tie draws.
-// - not null: every legal root move is scored exactly and listed in `all`
-//   (count 0 when there is none); the move played has the highest value.
-// Either way the move played has the best score of the position, equal best
-// scores are drawn for at random, and ctx.value holds its score afterwards.
-// Once ctx.stop is set the call ends within one search node or one network
-// evaluation and returns 0: no move is played, the board is as it was, `all`
-// is not filled and ctx.value is left undefined. A search that is not
-// stopped counts, scores and draws exactly as without the stop.
 
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);
@@ -120,7 +69,7 @@ struct ComputerMove {
 // ctx.board. A learning step is never cut short: when a stop ends the search
 // that follows it, the step stays in the network (it learned the opponent's
 // move, which the board keeps; the counter is cleared, so it is not learned
-// again). `all` as for the roots above. The caller has run check_end, so
+// again). `all` as for the roots. The caller has run check_end, so
 // the side to move has a legal move.
 ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* all,
                            const EngineCalls& calls = kEngineCalls);

@@ -10,7 +10,6 @@
 #include "game/random.h"
 #include "nn/network.h"
 #include "search/bitboard.h"
-#include "search/engine.h"
 #include "search/root.h"
 #include "search/search.h"
 

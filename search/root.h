@@ -1,5 +1,5 @@
-// The root move choice shared by the engines: every legal square of the
-// side to move is scored, the best score wins and an equal later score
+// The engines' roots and the move choice they share: every legal square of
+// the side to move is scored, the best score wins and an equal later score
 // replaces the choice one time in three.
 //
 // The loops take the score type (int for the traditional and endgame roots,
@@ -9,11 +9,65 @@
 // board's position as it found it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "game/board.h"
 #include "game/random.h"
-#include "search/engine.h"
+#include "search/search_context.h"
+
+// A legal root move and the engine's own score of it, seen from the side to
+// move, in the units of SearchContext.value: square-weight sums for the
+// traditional engine, trunc(50 x the network line score) for the neural one,
+// and past ply 48 the final disc difference under best play.
+struct RootMove {
+  int row;  // 1..8
+  int col;  // 1..8
+  int32_t value;
+};
+
+// Every legal root move of a position with its score, in square order.
+struct RootScores {
+  int count;
+  RootMove moves[64];
+};
+
+// What an engine call's searches did: the moves they played and the
+// positions the network evaluated (for benchmarks).
+struct SearchStats {
+  uint64_t nodes = 0;
+  uint64_t evaluations = 0;
+  uint64_t batches = 0;  // calls of the batched evaluation
+};
+
+// How an engine call runs: `all` as for the roots below (null: only the move
+// is wanted), and what its searches did added to *stats when given.
+struct ThinkOptions {
+  RootScores* all = nullptr;
+  SearchStats* stats = nullptr;
+};
+
+// Traditional engine: plays the best move on ctx.board (deep search up to
+// ply 48, exact endgame after). 1 when a move was played, else 0.
+int think_traditional(SearchContext& ctx, const ThinkOptions& options = {});
+// Neural engine: the same, scored by the network up to ply 48.
+int think_neuro(SearchContext& ctx, const ThinkOptions& options = {});
+// The exact endgame root used by both engines past ply 48.
+int think_final(SearchContext& ctx, const ThinkOptions& options = {});
+// The contract on options.all:
+// - null: only the move is wanted. The root may stop refining a move's score
+//   once that move provably cannot be chosen, and reports no scores: a move
+//   that provably scores below the best found before it (never one that may
+//   equal it) is left at a bound, so that the same move is played with the
+//   same score and the same tie draws.
+// - not null: every legal root move is scored exactly and listed in `all`
+//   (count 0 when there is none); the move played has the highest value.
+// Either way the move played has the best score of the position, equal best
+// scores are drawn for at random, and ctx.value holds its score afterwards.
+// Once ctx.stop is set the call ends within one search node or one network
+// evaluation and returns 0: no move is played, the board is as it was, `all`
+// is not filled and ctx.value is left undefined. A search that is not
+// stopped counts, scores and draws exactly as without the stop.
 
 // The chosen square; row and column both 0 while nothing is chosen.
 struct RootChoice {
@@ -21,8 +75,9 @@ struct RootChoice {
   int col = 0;
 };
 
-// The update rule of the root: a better score is taken, an equal one when
-// tie_draw() says so (the draw is made only for an equal score).
+// The update rule of the roots and of the references' inner nodes: a better
+// score is taken, an equal one when tie_draw() says so (the draw is made only
+// for an equal score).
 template <typename Score>
 bool root_takes(Score score, Score best) {
   return score > best || (score == best && tie_draw());

@@ -60,15 +60,16 @@ void search_messages_reset();
 // sum of the square weights of the best line below it, from the point of view
 // of the player who is to move after it. depth is 0 for a root move. A square
 // without the legal-move mark prints "Error: unknown loop in deep...\n" and
-// scores 0. The board is only read.
-int deep_search(SearchContext& ctx, Board& board, int depth, int row, int col);
+// scores 0. The board is only read; ctx.stop ends the search as it ends an
+// engine call (any value will do then).
+int deep_search(SearchContext& ctx, const Board& board, int depth, int row, int col);
 
 // Solves the game after the move (row, column): the final disc difference
 // (empty squares count for nobody) from the point of view of the player who
 // is to move after it, under best play. A square without the legal-move mark
 // prints "Error: unknown loop in final...\n" and scores 0. The board is only
-// read.
-int final_search(SearchContext& ctx, Board& board, int row, int col);
+// read; ctx.stop as for deep_search.
+int final_search(SearchContext& ctx, const Board& board, int row, int col);
 
 // The same two searches written directly over play, take_back, check_end and
 // hand_over, kept as the reference of the fast ones: full width, in square
