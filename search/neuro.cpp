@@ -11,6 +11,7 @@
 #include "nn/network.h"
 #include "search/bitboard.h"
 #include "search/engine.h"
+#include "search/neuro_position.h"
 #include "search/root.h"
 #include "search/search.h"
 
@@ -348,6 +349,8 @@ void learn_last_move(SearchContext& ctx) {
 int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
   Board& live = *ctx.board;
   if (endgame_due(live)) return think_final(ctx, options);
+  if (neuro_searches_position(*ctx.net) && neuro_position_applies(live))
+    return think_neuro_position(ctx, options);
   SearchStats* const stats = options.stats;
   RootScores* const all = options.all;
   float best = kNoNeuroScore;
