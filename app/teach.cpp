@@ -85,8 +85,8 @@ bool parse_teach_args(int argc, char** argv, TeachArgs& args) {
     return false;
   for (int i = 3; i < argc; i += 2) {
     long n = 0;
-    if (std::strcmp(argv[i], "-replies") == 0) {
-      args.replies = true;
+    if (std::strcmp(argv[i], "-replies") == 0 || std::strcmp(argv[i], "-own") == 0) {
+      (argv[i][1] == 'r' ? args.replies : args.own) = true;
       --i;
       continue;
     }
@@ -128,7 +128,7 @@ void scores_at_level(SearchTables& tables, const Board& b, TeacherLevel level, R
 // The positions of one teacher's game from an opening of random moves drawn
 // from seed (and the tie draws inside the searches seeded from it too).
 std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLevel level) {
-  const bool own_level = level.deeper != 0 || level.exact != kEndgamePly;
+  const bool own_level = level.deeper != 0 || level.exact != kEndgamePly || level.network != nullptr;
   const auto tables = make_search_tables();
   std::vector<TaughtPosition> game;
   auto board = std::make_unique<Board>();
@@ -137,6 +137,8 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLev
   rand15_seed(seed);
   new_game(*board);
   const int opening = static_cast<int>(rng() % kOpeningMoves);
+  const int network_colour = level.network != nullptr ? 1 + static_cast<int>(rng() % 2) : 0;
+  SearchContext player{board.get(), const_cast<NeuralNet*>(level.network), 0};
   while (check_end(*board) == 0) {
     TaughtPosition t{net_position(current_plane(*board), board->ply == 0), 0, 0};
     t.legal = t.position.legal;
@@ -160,7 +162,9 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLev
       if (all.moves[i].value == top)
         t.best |= uint64_t{1} << (8 * (all.moves[i].row - 1) + all.moves[i].col - 1);
     game.push_back(t);
-    if (own_level) {  // one of the best moves, drawn
+    if (board->side == network_colour) {
+      if (think_neuro(player) == 0) break;
+    } else if (own_level) {  // one of the best moves, drawn
       uint64_t s = t.best;
       for (int skip = static_cast<int>(rng() % std::popcount(s)); skip > 0; --skip) s &= s - 1;
       if (play(*board, square_row(lowest_square(s)), square_col(lowest_square(s))) == 0) break;
@@ -425,18 +429,23 @@ int run_teaching(const TeachArgs& args, bool terminal) {
     cache_name.insert(cache_name.size() - 4,
                       "-d" + std::to_string(args.level.deeper) + "-e" + std::to_string(args.level.exact));
   const char* cache = cache_name.c_str();
-  if (read_cache(cache, args.positions, set)) {
+  TeacherLevel level = args.level;
+  if (args.own) {  // the network plays as the engine plays it: without learning
+    net->learn_rule = LearnRule::off;
+    level.network = net.get();
+  }
+  if (!args.own && read_cache(cache, args.positions, set)) {
     std::fprintf(stderr, "note: the labelled positions come from '%s'.\n", cache);
   } else {
     progress.what = "labelling positions of the traditional engine's games";
     progress.total = args.positions + std::max(1L, args.positions / kHeldOutEvery);
-    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies, args.level);
+    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies, level);
     if (stop_signal() != 0) {
       std::fprintf(stderr, "\nnote: stopped while labelling; '%s' is kept as it was.\n", kDataFileName);
       end_by_signal(stop_signal());
     }
     progress.show(progress.total, true);
-    write_cache(cache, set);
+    if (!args.own) write_cache(cache, set);
   }
 
   std::string record;  // teach.csv, written anew after every pass

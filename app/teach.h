@@ -19,9 +19,13 @@ inline constexpr const char* kTeachRepliesCacheName = "teach-replies.pos";
 // How the teacher labels (and plays) its moves: its deep search `deeper`
 // plies deeper than the engine plays, and the exact endgame past ply `exact`
 // (the engine's own: 0 and 48).
+// With a network, the games are the network's own: it plays one colour of
+// each game (drawn) with the neural engine's search and -learn off, the
+// teacher the other, and every position is labelled by the teacher.
 struct TeacherLevel {
   int deeper = 0;
   int exact = 48;
+  const NeuralNet* network = nullptr;
 };
 
 struct TeachArgs {
@@ -29,9 +33,10 @@ struct TeachArgs {
   int passes = 8;        // 0: only measures the network of the data file
   bool replies = false;  // teach the replies (see TaughtPosition)
   TeacherLevel level;
+  bool own = false;  // games of the network of the data file (not cached)
 };
-// "-teach N [-passes P] [-replies] [-deeper D] [-exact E]" (D 0..2, E
-// 36..48); false for anything else.
+// "-teach N [-passes P] [-replies] [-deeper D] [-exact E] [-own]" (D 0..2,
+// E 36..48); false for anything else.
 bool parse_teach_args(int argc, char** argv, TeachArgs& args);
 
 // A position of a teacher's game as the network reads it (the plane of the

@@ -57,7 +57,9 @@ TEST(Teach, CommandLine) {
   EXPECT_TRUE(args.replies);
   EXPECT_EQ(args.level.deeper, 0);
   EXPECT_EQ(args.level.exact, 48);
-  EXPECT_TRUE(parse({"-teach", "5", "-exact", "44", "-deeper", "2"}, args));
+  EXPECT_FALSE(args.own);
+  EXPECT_TRUE(parse({"-teach", "5", "-exact", "44", "-own", "-deeper", "2"}, args));
+  EXPECT_TRUE(args.own);
   EXPECT_EQ(args.level.deeper, 2);
   EXPECT_EQ(args.level.exact, 44);
   for (const auto& bad : std::vector<std::vector<const char*>>{{"-teach"},
