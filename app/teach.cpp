@@ -20,11 +20,15 @@
 #include "game/random.h"
 #include "nn/backprop.h"
 #include "search/engine.h"
+#include "search/search.h"
+#include "search/search_table.h"
 
 namespace {
 
 constexpr long kMaxPositions = 10000000;
 constexpr int kMaxPasses = 100;
+constexpr int kMaxDeeper = 2;
+constexpr int kEarliestExact = 36;
 constexpr int kHeldOutEvery = 20;     // every 20th game is held out
 constexpr int kOpeningMoves = 10;     // random opening moves: 0..9
 constexpr int kBatch = 256;           // positions a minibatch
@@ -81,23 +85,51 @@ bool parse_teach_args(int argc, char** argv, TeachArgs& args) {
     return false;
   for (int i = 3; i < argc; i += 2) {
     long n = 0;
-    if (std::strcmp(argv[i], "-replies") == 0) {
-      args.replies = true;
+    if (std::strcmp(argv[i], "-replies") == 0 || std::strcmp(argv[i], "-own") == 0) {
+      (argv[i][1] == 'r' ? args.replies : args.own) = true;
       --i;
       continue;
     }
-    if (i + 1 >= argc || std::strcmp(argv[i], "-passes") != 0 || !number(argv[i + 1], 0, kMaxPasses, n))
+    if (i + 1 >= argc) return false;
+    const std::string option = argv[i];
+    if (option == "-passes" && number(argv[i + 1], 0, kMaxPasses, n))
+      args.passes = static_cast<int>(n);
+    else if (option == "-deeper" && number(argv[i + 1], 0, kMaxDeeper, n))
+      args.level.deeper = static_cast<int>(n);
+    else if (option == "-exact" && number(argv[i + 1], kEarliestExact, kEndgamePly, n))
+      args.level.exact = static_cast<int>(n);
+    else
       return false;
-    args.passes = static_cast<int>(n);
   }
   return true;
 }
 
 namespace {
 
+// The teacher at a level of its own: every legal move of b scored (a move
+// that cannot be best only bounded below the best), by the exact endgame past
+// ply level.exact, else by the deep search level.deeper plies deeper.
+void scores_at_level(SearchTables& tables, const Board& b, TeacherLevel level, RootScores& all) {
+  all.count = 0;
+  int32_t best = kNoScore;
+  const bool exact = b.ply > level.exact;
+  for (int s = 0; s < 64; ++s) {
+    if ((current_plane(b)[cell_index(square_row(s), square_col(s))] & kLegalMark) == 0) continue;
+    const int w = exact ? 0 : square_weights[s];
+    const int beta = best == kNoScore ? kDeepInfinity : w - best + 1;
+    const int v = exact ? -final_search_window(tables, b, square_row(s), square_col(s), -kDeepInfinity, beta)
+                        : w - deep_search_window(tables, b, -level.deeper, square_row(s), square_col(s),
+                                                 -kDeepInfinity, beta);
+    best = std::max(best, v);
+    all.moves[all.count++] = RootMove{square_row(s), square_col(s), v};
+  }
+}
+
 // The positions of one teacher's game from an opening of random moves drawn
 // from seed (and the tie draws inside the searches seeded from it too).
-std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies) {
+std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLevel level) {
+  const bool own_level = level.deeper != 0 || level.exact != kEndgamePly || level.network != nullptr;
+  const auto tables = make_search_tables();
   std::vector<TaughtPosition> game;
   auto board = std::make_unique<Board>();
   SearchContext ctx{board.get(), nullptr, 0};  // the traditional engine reads no network
@@ -105,6 +137,8 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies) {
   rand15_seed(seed);
   new_game(*board);
   const int opening = static_cast<int>(rng() % kOpeningMoves);
+  const int network_colour = level.network != nullptr ? 1 + static_cast<int>(rng() % 2) : 0;
+  SearchContext player{board.get(), const_cast<NeuralNet*>(level.network), 0};
   while (check_end(*board) == 0) {
     TaughtPosition t{net_position(current_plane(*board), board->ply == 0), 0, 0};
     t.legal = t.position.legal;
@@ -116,13 +150,25 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies) {
       continue;
     }
     RootScores all;
-    if (think_traditional(ctx, ThinkOptions{&all}) == 0 || all.count == 0) break;
+    if (own_level) {
+      scores_at_level(*tables, *board, level, all);
+    } else if (think_traditional(ctx, ThinkOptions{&all}) == 0) {
+      break;
+    }
+    if (all.count == 0) break;
     int32_t top = all.moves[0].value;
     for (int i = 1; i < all.count; ++i) top = std::max(top, all.moves[i].value);
     for (int i = 0; i < all.count; ++i)
       if (all.moves[i].value == top)
         t.best |= uint64_t{1} << (8 * (all.moves[i].row - 1) + all.moves[i].col - 1);
     game.push_back(t);
+    if (board->side == network_colour) {
+      if (think_neuro(player) == 0) break;
+    } else if (own_level) {  // one of the best moves, drawn
+      uint64_t s = t.best;
+      for (int skip = static_cast<int>(rng() % std::popcount(s)); skip > 0; --skip) s &= s - 1;
+      if (play(*board, square_row(lowest_square(s)), square_col(lowest_square(s))) == 0) break;
+    }
   }
   if (replies && !game.empty()) {
     for (size_t k = 0; k + 1 < game.size(); ++k) {
@@ -136,8 +182,8 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies) {
 
 }  // namespace
 
-TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long, void*), void* user,
-                          bool replies) {
+TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long, void*), void* user, bool replies,
+                          TeacherLevel level) {
   TeachSet set;
   const long held_count = std::max(1L, count / kHeldOutEvery);
   // The games run side by side, one a thread (the searches' own root loops
@@ -148,7 +194,7 @@ TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long, void
   for (long first = 0;; first += kBlock) {
 #pragma omp parallel for schedule(dynamic, 1)
     for (int g = 0; g < kBlock; ++g)
-      games[g] = teacher_game(seed + static_cast<uint32_t>(first + g) * 7919u, replies);
+      games[g] = teacher_game(seed + static_cast<uint32_t>(first + g) * 7919u, replies, level);
     for (int g = 0; g < kBlock; ++g) {
       const bool held = (first + g) % kHeldOutEvery == kHeldOutEvery - 1;
       std::vector<TaughtPosition>& into = held ? set.held : set.taught;
@@ -378,19 +424,28 @@ int run_teaching(const TeachArgs& args, bool terminal) {
   Progress progress;
   progress.terminal = terminal;
   TeachSet set;
-  const char* cache = args.replies ? kTeachRepliesCacheName : kTeachCacheName;
-  if (read_cache(cache, args.positions, set)) {
+  std::string cache_name = args.replies ? kTeachRepliesCacheName : kTeachCacheName;
+  if (args.level.deeper != 0 || args.level.exact != kEndgamePly)  // teach-d2-e44.pos for -deeper 2 -exact 44
+    cache_name.insert(cache_name.size() - 4,
+                      "-d" + std::to_string(args.level.deeper) + "-e" + std::to_string(args.level.exact));
+  const char* cache = cache_name.c_str();
+  TeacherLevel level = args.level;
+  if (args.own) {  // the network plays as the engine plays it: without learning
+    net->learn_rule = LearnRule::off;
+    level.network = net.get();
+  }
+  if (!args.own && read_cache(cache, args.positions, set)) {
     std::fprintf(stderr, "note: the labelled positions come from '%s'.\n", cache);
   } else {
     progress.what = "labelling positions of the traditional engine's games";
     progress.total = args.positions + std::max(1L, args.positions / kHeldOutEvery);
-    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies);
+    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies, level);
     if (stop_signal() != 0) {
       std::fprintf(stderr, "\nnote: stopped while labelling; '%s' is kept as it was.\n", kDataFileName);
       end_by_signal(stop_signal());
     }
     progress.show(progress.total, true);
-    write_cache(cache, set);
+    if (!args.own) write_cache(cache, set);
   }
 
   std::string record;  // teach.csv, written anew after every pass

@@ -16,12 +16,27 @@ inline constexpr const char* kTeachPlotName = "teach.gp";
 inline constexpr const char* kTeachCacheName = "teach.pos";
 inline constexpr const char* kTeachRepliesCacheName = "teach-replies.pos";
 
+// How the teacher labels (and plays) its moves: its deep search `deeper`
+// plies deeper than the engine plays, and the exact endgame past ply `exact`
+// (the engine's own: 0 and 48).
+// With a network, the games are the network's own: it plays one colour of
+// each game (drawn) with the neural engine's search and -learn off, the
+// teacher the other, and every position is labelled by the teacher.
+struct TeacherLevel {
+  int deeper = 0;
+  int exact = 48;
+  const NeuralNet* network = nullptr;
+};
+
 struct TeachArgs {
   long positions = 0;    // N
   int passes = 8;        // 0: only measures the network of the data file
   bool replies = false;  // teach the replies (see TaughtPosition)
+  TeacherLevel level;
+  bool own = false;  // games of the network of the data file (not cached)
 };
-// "-teach N [-passes P] [-replies]"; false for anything else.
+// "-teach N [-passes P] [-replies] [-deeper D] [-exact E] [-own]" (D 0..2,
+// E 36..48); false for anything else.
 bool parse_teach_args(int argc, char** argv, TeachArgs& args);
 
 // A position of a teacher's game as the network reads it (the plane of the
@@ -46,10 +61,11 @@ struct TeachSet {
 // Plays the traditional engine against itself from openings of 0 to 9
 // random moves (drawn from seed) until `count` positions to teach and a
 // twentieth as many held out are gathered; past ply 48 its moves are the
-// exact endgame's. progress(done) is called after every game; it returns
-// false to stop early (the set is then short). progress may be null.
+// exact endgame's (see TeacherLevel). progress(done) is called after every
+// game; it returns false to stop early (the set is then short). progress may
+// be null.
 TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long done, void* user), void* user,
-                          bool replies = false);
+                          bool replies = false, TeacherLevel level = {});
 
 // How a network chooses on a set of positions: the share of positions whose
 // highest-scored legal square (the program's own evaluation) is one of the

@@ -40,10 +40,12 @@ const char* const kUsageText =
     "  folder, each a run of 'PATH -mode demo -dump' (PATH: the tavimor beside this\n"
     "  program; RULE: imitation*|backprop|off), and records them in 'train.csv' and\n"
     "  'train.png'\n"
-    "usage: tavimor-train -teach N [-passes P] [-replies]  (P = 8*; 0: only measures)\n"
+    "usage: tavimor-train -teach N [-passes P] [-replies] [-deeper D] [-exact E] [-own]\n"
     "  teaches the network of 'tavimor.dat' the traditional engine's moves in N\n"
-    "  positions of its games (-replies: its replies to them, as the neural search\n"
-    "  asks), and records each pass in 'teach.csv' and 'teach.png'\n";
+    "  positions of its games (P = 8*, 0: only measures; -replies: its replies to\n"
+    "  them, as the plane search asks; D = 0*..2: its search D plies deeper;\n"
+    "  E = 36..48*: the exact endgame past ply E; -own: games in which the network\n"
+    "  plays one side), and records each pass in 'teach.csv' and 'teach.png'\n";
 
 struct Args {
   int games = 0;

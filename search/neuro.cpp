@@ -10,15 +10,13 @@
 #include "game/random.h"
 #include "nn/network.h"
 #include "search/bitboard.h"
+#include "search/neuro_position.h"
+#include "search/neuro_window.h"
 #include "search/root.h"
 #include "search/search.h"
 
 namespace {
 
-constexpr float kNoNeuroScore = -1.0e10f;  // no reply scored yet
-constexpr double kPlyFactor = 1.05;
-constexpr double kPassFactor = -1.05;
-constexpr float kWinScore = 0.1f;
 constexpr float kValueScale = 50.0f;  // the reported value is trunc(best x 50)
 
 }  // namespace
@@ -105,72 +103,7 @@ namespace {
 // (net_evaluate_batch). Its value is times(best, 1.05), best the greatest
 // (bias + score) - (reply's value): each step is monotone, so alpha-beta
 // (fail-soft) applies, with every window edge carried through the rounding
-// by a float on the safe side (the helpers below).
-
-constexpr float kInfinity = std::numeric_limits<float>::infinity();
-
-float times(float x, double factor) { return static_cast<float>(static_cast<double>(x) * factor); }
-
-// Some a with times(a, 1.05) <= t, and some b with times(b, 1.05) >= t: the
-// quotient, stepped outwards until it holds (a step or two at most).
-float ply_at_most(float t) {
-  float a = static_cast<float>(static_cast<double>(t) / kPlyFactor);
-  while (times(a, kPlyFactor) > t) a = std::nextafter(a, -kInfinity);
-  return a;
-}
-float ply_at_least(float t) {
-  float b = static_cast<float>(static_cast<double>(t) / kPlyFactor);
-  while (times(b, kPlyFactor) < t) b = std::nextafter(b, kInfinity);
-  return b;
-}
-
-// Some y with c - y <= t, and some y with c - y >= t (float subtraction).
-float minus_at_most(float c, float t) {
-  float y = c - t;
-  while (c - y > t) y = std::nextafter(y, kInfinity);
-  return y;
-}
-float minus_at_least(float c, float t) {
-  float y = c - t;
-  while (c - y < t) y = std::nextafter(y, -kInfinity);
-  return y;
-}
-
-// The position after a move, as a node of the search.
-struct Node {
-  uint64_t x, y;                          // stones of the side to move and of the player who moved
-  uint64_t mover;                         // stones of the side that moves from here (y after a pass)
-  uint64_t moves;                         // that side's moves: the legal marks of the plane
-  uint64_t changed;                       // the placed and the turned stones: the changed marks
-  uint64_t before_changed, before_legal;  // the marks of the plane moved from
-  bool pass;                              // x cannot move and y moves again
-  bool over;                              // neither side can move
-};
-
-Node node_after(uint64_t me, uint64_t opp, int sq, uint64_t before_changed, uint64_t before_legal) {
-  const uint64_t placed = flips_of(me, opp, sq) | uint64_t{1} << sq;
-  Node n{};
-  n.x = opp & ~placed;
-  n.y = me | placed;
-  n.changed = placed;
-  n.before_changed = before_changed;
-  n.before_legal = before_legal;
-  n.mover = n.x;
-  n.moves = legal_moves(n.x, n.y);
-  if (n.moves == 0) {
-    n.pass = true;
-    n.mover = n.y;
-    n.moves = legal_moves(n.y, n.x);
-    n.over = n.moves == 0;
-  }
-  return n;
-}
-
-// The network's view of a node's plane: what its children's replies are scored by.
-NetPosition net_view(const Node& n) {
-  const uint64_t other = (n.x | n.y) & ~n.mover;
-  return NetPosition{n.mover, other, ~(n.x | n.y), n.changed, n.moves, n.before_changed, n.before_legal};
-}
+// by a float on the safe side (search/neuro_window.h).
 
 // Children evaluated before the first of them is searched: a node that cuts
 // off needs only its first few; one that does not then evaluates the rest
@@ -196,28 +129,16 @@ void evaluate_pending(NeuroWorker& w, int count) {
 // null when it has not been made yet.
 float neuro_replies(NeuroWorker& w, const Node& n, int depth, const float* c, const float* own, float a,
                     float b) {
-  uint64_t moves = n.moves;
-  const uint64_t me = n.mover, opp = (n.x | n.y) & ~n.mover;
   if (stop_requested(w.stop)) return 0.0f;  // the engine call is abandoned: any value will do
   if (depth >= kNeuroDepth) {
     float best = -kInfinity;
-    for (; moves != 0; moves &= moves - 1) best = std::max(best, c[lowest_square(moves)]);
+    for (uint64_t m = n.moves; m != 0; m &= m - 1) best = std::max(best, c[lowest_square(m)]);
     return best;
   }
   // The replies, best scored first.
   Node child[kMaxReplies];
   int square[kMaxReplies];
-  int count = 0;
-  for (; moves != 0; moves &= moves - 1) {
-    const int s = lowest_square(moves);
-    int k = count++;
-    for (; k > 0 && c[square[k - 1]] < c[s]; --k) {
-      square[k] = square[k - 1];
-      child[k] = child[k - 1];
-    }
-    square[k] = s;
-    child[k] = node_after(me, opp, s, n.changed, n.moves);
-  }
+  const int count = children_best_first(n, c, child, square);
   // The evaluations: n's own (when not yet made) and those of the children
   // that have replies to score below the limit, in two batches.
   const bool children_evaluate = depth + 1 < kNeuroDepth;
@@ -387,6 +308,8 @@ void learn_last_move(SearchContext& ctx) {
 int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
   Board& live = *ctx.board;
   if (endgame_due(live)) return think_final(ctx, options);
+  if (neuro_searches_position(*ctx.net) && neuro_position_applies(live))
+    return think_neuro_position(ctx, options);
   const bool side_by_side = net_parallel_evaluations(*ctx.net);
   const NeuroRoot root = neuro_root(ctx, side_by_side, options.stats);
   float best = kNoNeuroScore;

@@ -13,6 +13,7 @@
 #include "game/random.h"
 #include "nn/network.h"
 #include "search/engine.h"
+#include "search/neuro_position.h"
 #include "search/search.h"
 
 namespace {
@@ -196,6 +197,45 @@ TEST(NeuroRootConcurrent, ParallelRootMatchesSequentialScores) {
     EXPECT_EQ(record_get(f.board->planes[before.ply], kRecCol), square_col(best_square));
     EXPECT_EQ(f.ctx.value, static_cast<int>(std::trunc(best * 50.0f)));
   }
+}
+
+// With -learn off (or backprop) every position of the tree is evaluated
+// itself: the pruned root reports for every move what the full-width
+// reference gives (root evaluation + bias - reference) and plays the best,
+// through passes and ends of games near the last ply.
+TEST(NeuroRootConcurrent, PositionSearchMatchesItsReference) {
+  auto net = zero_net();
+  std::mt19937 rng(13);
+  random_params(*net, rng, 0.7f, 0.035f);
+  net->learn_rule = LearnRule::off;
+  Fixture f(std::move(net));
+  for (int target : {51, 53, 55}) {
+    new_game(*f.board);
+    ASSERT_EQ(play_first_moves(*f.board, target), target);
+    ASSERT_EQ(check_end(*f.board), 0);
+    ASSERT_TRUE(neuro_searches_position(*f.net) && neuro_position_applies(*f.board));
+    float own[64];
+    net_evaluate(*f.net, current_plane(*f.board), false, own);
+    float best = -1.0e10f;
+    int best_square = -1;
+    RootScores expected{};
+    for (int s = 0; s < 64; ++s) {
+      if (!(legal_set(*f.board) >> s & 1)) continue;
+      const float score = own[s] + square_bias[s] - neuro_position_reference(*f.net, *f.board, s);
+      expected.moves[expected.count++] = RootMove{square_row(s), square_col(s), neuro_root_value(score)};
+      if (score > best) best = score, best_square = s;
+    }
+    RootScores all{};
+    ASSERT_EQ(think_neuro_position(f.ctx, {&all}), 1);
+    ASSERT_EQ(all.count, expected.count);
+    for (int i = 0; i < all.count; ++i) EXPECT_EQ(all.moves[i].value, expected.moves[i].value) << target;
+    EXPECT_EQ(record_get(previous_plane(*f.board), kRecRow), square_row(best_square));
+    EXPECT_EQ(record_get(previous_plane(*f.board), kRecCol), square_col(best_square));
+    EXPECT_EQ(f.ctx.value, neuro_root_value(best));
+  }
+  // The default rule keeps the plane search.
+  f.net->learn_rule = LearnRule::imitation;
+  EXPECT_FALSE(neuro_searches_position(*f.net));
 }
 
 TEST(NeuroRoot, ReportedValue) {

@@ -55,6 +55,13 @@ TEST(Teach, CommandLine) {
   EXPECT_TRUE(parse({"-teach", "5", "-replies", "-passes", "0"}, args));
   EXPECT_EQ(args.passes, 0);
   EXPECT_TRUE(args.replies);
+  EXPECT_EQ(args.level.deeper, 0);
+  EXPECT_EQ(args.level.exact, 48);
+  EXPECT_FALSE(args.own);
+  EXPECT_TRUE(parse({"-teach", "5", "-exact", "44", "-own", "-deeper", "2"}, args));
+  EXPECT_TRUE(args.own);
+  EXPECT_EQ(args.level.deeper, 2);
+  EXPECT_EQ(args.level.exact, 44);
   for (const auto& bad : std::vector<std::vector<const char*>>{{"-teach"},
                                                                {"-teach", "0"},
                                                                {"-teach", "-5"},
@@ -62,6 +69,10 @@ TEST(Teach, CommandLine) {
                                                                {"-teach", "5", "-passes"},
                                                                {"-teach", "5", "-passes", "101"},
                                                                {"-teach", "5", "-Passes", "2"},
+                                                               {"-teach", "5", "-deeper", "3"},
+                                                               {"-teach", "5", "-exact", "35"},
+                                                               {"-teach", "5", "-exact", "49"},
+                                                               {"-teach", "5", "-exact"},
                                                                {"-Teach", "5"}})
     EXPECT_FALSE(parse(bad, args)) << bad.size();
 }
