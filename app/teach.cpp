@@ -399,31 +399,27 @@ void write_cache(const char* name, const TeachSet& set) {
     std::fprintf(stderr, "note: the positions could not be kept in '%s'.\n", name);
 }
 
-}  // namespace
-
-int run_teaching(const TeachArgs& args, bool terminal) {
-  install_stop_signals();
-  if (!take_data_file_lock(kDataFileName)) return kFailed;
-  auto board = std::make_unique<Board>();
-  auto net = std::make_unique<NeuralNet>();
-  const DataFault fault = read_data_from(kDataFileName, *board, *net);
+// The board and network of the data file, or a fresh game and network when
+// there is none; false, with the error said, when the file cannot be read.
+bool load_taught(Board& board, NeuralNet& net) {
+  const DataFault fault = read_data_from(kDataFileName, board, net);
   if (fault == DataFault::missing) {
     std::fprintf(stderr, "note: no '%s' here: a fresh network is taught.\n", kDataFileName);
-    new_game(*board);
-    board->computer_colour = 2;
-    board->engine = 1;
-    net_init_random(*net);
+    fresh_game(board);
+    net_init_random(net);
   } else if (fault != DataFault::none) {
     std::fprintf(stderr, "error: %s '%s'.\nnote: nothing was taught; the file is kept as it was.\n",
                  data_fault_text(fault), kDataFileName);
-    return kFailed;
+    return false;
   } else {
-    net_params_changed(*net);
+    net_params_changed(net);
   }
+  return true;
+}
 
-  Progress progress;
-  progress.terminal = terminal;
-  TeachSet set;
+// The labelled positions: from the cache when it holds them, else gathered
+// (and cached, unless they come from the network's own games).
+TeachSet labelled_positions(const TeachArgs& args, NeuralNet& net, Progress& progress) {
   std::string cache_name = args.replies ? kTeachRepliesCacheName : kTeachCacheName;
   if (args.level.deeper != 0 || args.level.exact != kEndgamePly)  // teach-d2-e44.pos for -deeper 2 -exact 44
     cache_name.insert(cache_name.size() - 4,
@@ -431,45 +427,38 @@ int run_teaching(const TeachArgs& args, bool terminal) {
   const char* cache = cache_name.c_str();
   TeacherLevel level = args.level;
   if (args.own) {  // the network plays as the engine plays it: without learning
-    net->learn_rule = LearnRule::off;
-    level.network = net.get();
+    net.learn_rule = LearnRule::off;
+    level.network = &net;
   }
+  TeachSet set;
   if (!args.own && read_cache(cache, args.positions, set)) {
     std::fprintf(stderr, "note: the labelled positions come from '%s'.\n", cache);
-  } else {
-    progress.what = "labelling positions of the traditional engine's games";
-    progress.total = args.positions + std::max(1L, args.positions / kHeldOutEvery);
-    set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies, level);
-    if (stop_signal() != 0) {
-      std::fprintf(stderr, "\nnote: stopped while labelling; '%s' is kept as it was.\n", kDataFileName);
-      end_by_signal(stop_signal());
-    }
-    progress.show(progress.total, true);
-    if (!args.own) write_cache(cache, set);
+    return set;
   }
+  progress.what = "labelling positions of the traditional engine's games";
+  progress.total = args.positions + std::max(1L, args.positions / kHeldOutEvery);
+  set = gather_positions(args.positions, kGatherSeed, gather_progress, &progress, args.replies, level);
+  if (stop_signal() != 0) {
+    std::fprintf(stderr, "\nnote: stopped while labelling; '%s' is kept as it was.\n", kDataFileName);
+    end_by_signal(stop_signal());
+  }
+  progress.show(progress.total, true);
+  if (!args.own) write_cache(cache, set);
+  return set;
+}
 
-  std::string record;  // teach.csv, written anew after every pass
-  const double table = table_agreement(set.taught, set.held);
-  Agreement a = agreement(*net, set.held);
-  record = teach_record_header() + teach_record_line(0, 0, 0.0, a, table, progress.seconds());
-  if (!write_anew(kTeachRecordName, record, false))
-    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kTeachRecordName);
-  std::fprintf(
-      stderr,
-      "note: %zu positions to teach, %zu held out; agreement %.1f %% (a fixed table: %.1f %%), choice = "
-      "fixed preference %.1f %%, dead neurons %d, %d, %d.\n",
-      set.taught.size(), set.held.size(), 100.0 * a.teacher, 100.0 * table, 100.0 * a.preference, a.dead[0],
-      a.dead[1], a.dead[2]);
-  if (args.passes == 0) return 0;  // measured only: the file stays as it was
+// The passes, each followed by its line in teach.csv (record) and on the
+// console, until they are done or a stop signal comes.
+void teach_passes(const TeachArgs& args, NeuralNet& net, const TeachSet& set, double table,
+                  Progress& progress, std::string& record) {
   const auto teacher = make_teacher(kGatherSeed);
-  int pass = 0;
-  while (pass < args.passes && stop_signal() == 0) {
+  for (int pass = 0; pass < args.passes && stop_signal() == 0;) {
     progress.what = "pass " + std::to_string(pass + 1) + " of " + std::to_string(args.passes);
     progress.total = static_cast<long>(set.taught.size());
     progress.shown = {};
-    const double loss = teach_pass(*teacher, *net, set.taught, pass, args.passes, pass_progress, &progress);
+    const double loss = teach_pass(*teacher, net, set.taught, pass, args.passes, pass_progress, &progress);
     ++pass;
-    a = agreement(*net, set.held);
+    const Agreement a = agreement(net, set.held);
     record += teach_record_line(pass, pass * static_cast<long>(set.taught.size()), loss, a, table,
                                 progress.seconds());
     if (!write_anew(kTeachRecordName, record, false))
@@ -480,6 +469,33 @@ int run_teaching(const TeachArgs& args, bool terminal) {
                  "neurons %d, %d, %d\n",
                  pass, loss, 100.0 * a.teacher, 100.0 * a.preference, a.dead[0], a.dead[1], a.dead[2]);
   }
+}
+
+}  // namespace
+
+int run_teaching(const TeachArgs& args, bool terminal) {
+  install_stop_signals();
+  if (!take_data_file_lock(kDataFileName)) return kFailed;
+  auto board = std::make_unique<Board>();
+  auto net = std::make_unique<NeuralNet>();
+  if (!load_taught(*board, *net)) return kFailed;
+  Progress progress;
+  progress.terminal = terminal;
+  const TeachSet set = labelled_positions(args, *net, progress);
+
+  const double table = table_agreement(set.taught, set.held);
+  const Agreement a = agreement(*net, set.held);
+  std::string record = teach_record_header() + teach_record_line(0, 0, 0.0, a, table, progress.seconds());
+  if (!write_anew(kTeachRecordName, record, false))
+    std::fprintf(stderr, "error: cannot write to file '%s'.\n", kTeachRecordName);
+  std::fprintf(
+      stderr,
+      "note: %zu positions to teach, %zu held out; agreement %.1f %% (a fixed table: %.1f %%), choice = "
+      "fixed preference %.1f %%, dead neurons %d, %d, %d.\n",
+      set.taught.size(), set.held.size(), 100.0 * a.teacher, 100.0 * table, 100.0 * a.preference, a.dead[0],
+      a.dead[1], a.dead[2]);
+  if (args.passes == 0) return 0;  // measured only: the file stays as it was
+  teach_passes(args, *net, set, table, progress, record);
   if (stop_signal() != 0) say_stopped(stop_signal());
   const bool saved = save_data_to(kDataFileName, *board, *net);
   if (!saved) std::fprintf(stderr, "error: cannot write to file '%s'.\n", kDataFileName);
