@@ -41,21 +41,12 @@ void BM_ThinkNeuro(benchmark::State& state, BenchPosition position) {
   state.counters["evaluations"] =
       benchmark::Counter(static_cast<double>(stats.evaluations), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK_CAPTURE(BM_ThinkNeuro, opening, kBenchOpening)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_ThinkNeuro, middle, kBenchMiddle)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_ThinkNeuro, late, kBenchLate)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+void exact_or_not(benchmark::internal::Benchmark* b) {
+  b->ArgName("exact")->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+BENCHMARK_CAPTURE(BM_ThinkNeuro, opening, kBenchOpening)->Apply(exact_or_not);
+BENCHMARK_CAPTURE(BM_ThinkNeuro, middle, kBenchMiddle)->Apply(exact_or_not);
+BENCHMARK_CAPTURE(BM_ThinkNeuro, late, kBenchLate)->Apply(exact_or_not);
 
 // A whole game of demo mode, the neural engine on colour 2, its console
 // output sent to /dev/null for the time of the game.

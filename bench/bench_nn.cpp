@@ -57,20 +57,24 @@ void count(benchmark::State& state, double macs_per_item) {
       static_cast<double>(state.iterations()) * macs_per_item * 1e-9, benchmark::Counter::kIsRate);
 }
 
-void BM_EvaluateReference(benchmark::State& state) {
+// One evaluation after another, the five layers by forward(net, act).
+template <typename Forward>
+void evaluate_each(benchmark::State& state, const Forward& forward) {
   Setup& s = setup();
   NetScratch scratch{};
   float scores[64];
   size_t i = 0;
   for (auto _ : state) {
     encode_position(scratch_of(scratch), s.plane(i), s.first(i));
-    forward_reference(*s.net, scratch.act);
+    forward(*s.net, scratch.act);
     fold_scores(scratch.act[4], scores);
     benchmark::DoNotOptimize(scores);
     ++i;
   }
   count(state, kMacsPerPass);
 }
+
+void BM_EvaluateReference(benchmark::State& state) { evaluate_each(state, forward_reference); }
 BENCHMARK(BM_EvaluateReference);
 
 void BM_EvaluateFast(benchmark::State& state) {
@@ -79,18 +83,7 @@ void BM_EvaluateFast(benchmark::State& state) {
     state.SkipWithError("not supported here");
     return;
   }
-  Setup& s = setup();
-  NetScratch scratch{};
-  float scores[64];
-  size_t i = 0;
-  for (auto _ : state) {
-    encode_position(scratch_of(scratch), s.plane(i), s.first(i));
-    forward_fast(*s.net, scratch.act, simd);
-    fold_scores(scratch.act[4], scores);
-    benchmark::DoNotOptimize(scores);
-    ++i;
-  }
-  count(state, kMacsPerPass);
+  evaluate_each(state, [simd](const NeuralNet& net, float(*act)[kSlots]) { forward_fast(net, act, simd); });
 }
 BENCHMARK(BM_EvaluateFast)->ArgName("avx2")->Arg(0)->Arg(1);
 
