@@ -67,11 +67,8 @@ const std::atomic<int>& stop_flag() { return g_stop_signal; }
 void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }
 
 void set_unfinished_file(const char* path) {
-  if (path == nullptr || std::strlen(path) >= sizeof g_unfinished) {
-    g_has_unfinished.store(false, std::memory_order_release);
-    return;
-  }
   g_has_unfinished.store(false, std::memory_order_release);
+  if (path == nullptr || std::strlen(path) >= sizeof g_unfinished) return;
   std::strcpy(g_unfinished, path);
   g_has_unfinished.store(true, std::memory_order_release);
 }
@@ -659,7 +656,6 @@ namespace {
 // How long what is left of a program's job may run on once the program has
 // ended.
 constexpr DWORD kGroupGraceMs = 10000;
-constexpr unsigned kStopExit = 0xC000013AU;  // the status of a program that Ctrl-C ended
 
 // One argument as the C runtime of the program splits its command line.
 std::string command_word(const std::string& word) {
@@ -739,7 +735,7 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
   GetExitCodeProcess(child.hProcess, &code);
   CloseHandle(child.hProcess);
   end.code = static_cast<int>(code);
-  end.stopped = code == kStopExit;
+  end.stopped = code == kCtrlCExit;
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job_info{};
   for (DWORD waited = 0; in_job && waited < kGroupGraceMs; waited += 50) {
     if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &job_info, sizeof job_info,
