@@ -190,8 +190,7 @@ struct GameTimes {
 // when a value differs.
 bool play_game(int g, uint32_t seed, std::vector<Move>& all, GameTimes& t) {
   rand15_seed(seed);  // the root's tie draws: the same games on one thread
-  auto net = std::make_unique<NeuralNet>();
-  bench_params(*net, seed);
+  auto net = bench_net(seed);
   auto pristine = std::make_unique<NeuralNet>(*net);
   auto live = std::make_unique<Board>();
   new_game(*live);
