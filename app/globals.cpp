@@ -9,22 +9,11 @@
 #include "nn/network.h"
 #include "search/engine.h"
 
-namespace {
-
-void release_gpu_at_exit() { gpu_release(g_net); }
-
-int register_gpu_release() {
-  std::atexit(release_gpu_at_exit);
-  return 0;
-}
-
-}  // namespace
-
 Board g_board = [] {
   Board b{};
   fresh_game(b);
   return b;
 }();
 NeuralNet g_net{};  // zero-filled (static storage)
-[[maybe_unused]] static const int g_gpu_release = register_gpu_release();
+[[maybe_unused]] static const int g_gpu_release = std::atexit([] { gpu_release(g_net); });
 SearchContext g_ctx = make_search_context(g_board, g_net);

@@ -67,11 +67,8 @@ const std::atomic<int>& stop_flag() { return g_stop_signal; }
 void say_stopped(int sig) { std::fprintf(stderr, "note: stopped by %s.\n", signal_name(sig)); }
 
 void set_unfinished_file(const char* path) {
-  if (path == nullptr || std::strlen(path) >= sizeof g_unfinished) {
-    g_has_unfinished.store(false, std::memory_order_release);
-    return;
-  }
   g_has_unfinished.store(false, std::memory_order_release);
+  if (path == nullptr || std::strlen(path) >= sizeof g_unfinished) return;
   std::strcpy(g_unfinished, path);
   g_has_unfinished.store(true, std::memory_order_release);
 }
@@ -399,6 +396,15 @@ int open_file(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+void set_handler(int sig, void (*handler)(int), struct sigaction* old = nullptr) {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_NOCLDSTOP;
+  sigaction(sig, &sa, old);
+}
+
 std::FILE* stream_of(int fd, const char* mode) {
   std::FILE* f = fdopen(fd, mode);
   if (f == nullptr) close(fd);
@@ -584,12 +590,8 @@ void install_stop_signals() {
     if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     sigaction(s, &sa, nullptr);
   }
-  struct sigaction ignore;
-  std::memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-  sigaction(SIGXFSZ, &ignore, nullptr);  // a write past the file-size limit fails instead
+  set_handler(SIGPIPE, SIG_IGN);
+  set_handler(SIGXFSZ, SIG_IGN);  // a write past the file-size limit fails instead
 }
 
 void stop_ends_input() {}  // the stop signals interrupt a waiting read
@@ -608,11 +610,7 @@ const char* signal_name(int sig) {
 }
 
 void end_by_signal(int sig) {
-  struct sigaction sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sa_handler = SIG_DFL;
-  sigemptyset(&sa.sa_mask);
-  sigaction(sig, &sa, nullptr);
+  set_handler(sig, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, sig);
@@ -658,7 +656,6 @@ namespace {
 // How long what is left of a program's job may run on once the program has
 // ended.
 constexpr DWORD kGroupGraceMs = 10000;
-constexpr unsigned kStopExit = 0xC000013AU;  // the status of a program that Ctrl-C ended
 
 // One argument as the C runtime of the program splits its command line.
 std::string command_word(const std::string& word) {
@@ -738,7 +735,7 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
   GetExitCodeProcess(child.hProcess, &code);
   CloseHandle(child.hProcess);
   end.code = static_cast<int>(code);
-  end.stopped = code == kStopExit;
+  end.stopped = code == kCtrlCExit;
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job_info{};
   for (DWORD waited = 0; in_job && waited < kGroupGraceMs; waited += 50) {
     if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &job_info, sizeof job_info,
@@ -768,15 +765,6 @@ constexpr char kGameOver = 'o';  // to the keeper: the group ended in order
 extern "C" void on_child_end(int) {}  // only interrupts the wait
 
 bool group_alive(pid_t group) { return kill(-group, 0) == 0 || errno == EPERM; }
-
-void set_handler(int sig, void (*handler)(int), struct sigaction* old = nullptr) {
-  struct sigaction sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sa_handler = handler;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_NOCLDSTOP;
-  sigaction(sig, &sa, old);
-}
 
 // The keeper, a process of its own outside the group and the terminal's
 // reach: it waits on a pipe that only this process writes. Its end without
@@ -846,9 +834,9 @@ pid_t start_group(char* const* argv, const sigset_t& mask, std::FILE* out, std::
 }
 
 // Waits until the child has ended and its group is gone (killed when it
-// outlives the grace), passing a stop on to the group once; the child's
-// wait status. `mask` lets in the signals that wake the wait.
-int wait_for_group(pid_t child, const sigset_t& mask) {
+// outlives the grace), passing a stop on to the group once; how the child
+// ended. `mask` lets in the signals that wake the wait.
+ProgramEnd wait_for_group(pid_t child, const sigset_t& mask) {
   int status = 0;
   bool passed_on = false, ended = false;
   const timespec tick{0, kPollMs * 1000000L};
@@ -866,11 +854,6 @@ int wait_for_group(pid_t child, const sigset_t& mask) {
     if (ended) after += kPollMs;
   }
   if (group_alive(child)) kill(-child, SIGKILL);
-  return status;
-}
-
-// How a started program ended, from its wait status.
-ProgramEnd program_end(int status) {
   ProgramEnd end;
   end.started = !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
   if (WIFSIGNALED(status)) {
@@ -909,7 +892,7 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
   int keep_write = -1;
   pid_t keeper = -1;
   const pid_t child = start_group(argv.data(), mask, out, err, keep_write, keeper);
-  const int status = child > 0 ? wait_for_group(child, mask) : 0;
+  const ProgramEnd end = child > 0 ? wait_for_group(child, mask) : ProgramEnd{};
   if (keeper > 0) {
     const ssize_t told = write(keep_write, &kGameOver, 1);
     (void)told;
@@ -918,7 +901,7 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
   if (keeper > 0) waitpid(keeper, nullptr, 0);
   sigaction(SIGCHLD, &old_chld, nullptr);
   sigprocmask(SIG_SETMASK, &mask, nullptr);
-  return child < 0 ? ProgramEnd{} : program_end(status);
+  return end;
 }
 
 #endif

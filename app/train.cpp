@@ -63,13 +63,12 @@ bool parse_result_line(const std::string& line, int& result) {
     result = 0;
     return true;
   }
-  if (std::sscanf(line.c_str(), "neuro win %d points%c", &n, &tail) == 2 && tail == '.' && n > 0) {
-    result = n;
-    return true;
-  }
-  if (std::sscanf(line.c_str(), "trady win %d points%c", &n, &tail) == 2 && tail == '.' && n > 0) {
-    result = -n;
-    return true;
+  for (const int sign : {1, -1}) {
+    const char* format = sign > 0 ? "neuro win %d points%c" : "trady win %d points%c";
+    if (std::sscanf(line.c_str(), format, &n, &tail) == 2 && tail == '.' && n > 0) {
+      result = sign * n;
+      return true;
+    }
   }
   return false;
 }

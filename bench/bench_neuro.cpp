@@ -15,16 +15,9 @@
 
 namespace {
 
-// The network of the bench signature (seed 42), so that runs compare.
-std::unique_ptr<NeuralNet> random_net() {
-  auto net = std::make_unique<NeuralNet>();
-  bench_params(*net, 42);
-  return net;
-}
-
 // One neural move on all cores; exact:1 scores every root move exactly.
 void BM_ThinkNeuro(benchmark::State& state, BenchPosition position) {
-  auto net = random_net();
+  auto net = bench_net(42);  // the bench signature's, so that runs compare
   auto start = bench_board(position);
   if (!start) {
     state.SkipWithError("the benchmark line does not replay");
@@ -41,26 +34,17 @@ void BM_ThinkNeuro(benchmark::State& state, BenchPosition position) {
   state.counters["evaluations"] =
       benchmark::Counter(static_cast<double>(stats.evaluations), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK_CAPTURE(BM_ThinkNeuro, opening, kBenchOpening)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_ThinkNeuro, middle, kBenchMiddle)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_ThinkNeuro, late, kBenchLate)
-    ->ArgName("exact")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+void exact_or_not(benchmark::internal::Benchmark* b) {
+  b->ArgName("exact")->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+BENCHMARK_CAPTURE(BM_ThinkNeuro, opening, kBenchOpening)->Apply(exact_or_not);
+BENCHMARK_CAPTURE(BM_ThinkNeuro, middle, kBenchMiddle)->Apply(exact_or_not);
+BENCHMARK_CAPTURE(BM_ThinkNeuro, late, kBenchLate)->Apply(exact_or_not);
 
 // A whole game of demo mode, the neural engine on colour 2, its console
 // output sent to /dev/null for the time of the game.
 void BM_DemoGame(benchmark::State& state) {
-  auto net = random_net();
+  auto net = bench_net(42);
   for (auto _ : state) {
     auto b = std::make_unique<Board>();
     new_game(*b);

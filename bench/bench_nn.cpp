@@ -51,26 +51,31 @@ Setup& setup() {
   return s;
 }
 
-void count(benchmark::State& state, double macs_per_item) {
-  state.SetItemsProcessed(state.iterations());
-  state.counters["GMAC/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * macs_per_item * 1e-9, benchmark::Counter::kIsRate);
+void count(benchmark::State& state, double macs_per_item, int64_t items_per_iteration = 1) {
+  state.SetItemsProcessed(state.iterations() * items_per_iteration);
+  state.counters["GMAC/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * items_per_iteration * macs_per_item * 1e-9,
+                         benchmark::Counter::kIsRate);
 }
 
-void BM_EvaluateReference(benchmark::State& state) {
+// One evaluation after another, the five layers by forward(net, act).
+template <typename Forward>
+void evaluate_each(benchmark::State& state, const Forward& forward) {
   Setup& s = setup();
   NetScratch scratch{};
   float scores[64];
   size_t i = 0;
   for (auto _ : state) {
     encode_position(scratch_of(scratch), s.plane(i), s.first(i));
-    forward_reference(*s.net, scratch.act);
+    forward(*s.net, scratch.act);
     fold_scores(scratch.act[4], scores);
     benchmark::DoNotOptimize(scores);
     ++i;
   }
   count(state, kMacsPerPass);
 }
+
+void BM_EvaluateReference(benchmark::State& state) { evaluate_each(state, forward_reference); }
 BENCHMARK(BM_EvaluateReference);
 
 void BM_EvaluateFast(benchmark::State& state) {
@@ -79,18 +84,7 @@ void BM_EvaluateFast(benchmark::State& state) {
     state.SkipWithError("not supported here");
     return;
   }
-  Setup& s = setup();
-  NetScratch scratch{};
-  float scores[64];
-  size_t i = 0;
-  for (auto _ : state) {
-    encode_position(scratch_of(scratch), s.plane(i), s.first(i));
-    forward_fast(*s.net, scratch.act, simd);
-    fold_scores(scratch.act[4], scores);
-    benchmark::DoNotOptimize(scores);
-    ++i;
-  }
-  count(state, kMacsPerPass);
+  evaluate_each(state, [simd](const NeuralNet& net, float(*act)[kSlots]) { forward_fast(net, act, simd); });
 }
 BENCHMARK(BM_EvaluateFast)->ArgName("avx2")->Arg(0)->Arg(1);
 
@@ -165,20 +159,14 @@ void BM_EvaluateBatch(benchmark::State& state) {
     net_evaluate_batch(*s.net, *batch, positions.data(), n, reinterpret_cast<float(*)[64]>(scores.data()));
     benchmark::DoNotOptimize(scores.data());
   }
-  state.SetItemsProcessed(state.iterations() * n);
-  state.counters["GMAC/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * n * kMacsPerPass * 1e-9, benchmark::Counter::kIsRate);
+  count(state, kMacsPerPass, n);
 }
 BENCHMARK(BM_MultiplyAddPeak)->Apply(one_and_all_cores)->UseRealTime();
-BENCHMARK(BM_EvaluateBatch)
-    ->ArgName("positions")
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(6)
-    ->Arg(12)
-    ->Apply(one_and_all_cores)
-    ->UseRealTime();
+void batch_sizes(benchmark::internal::Benchmark* b) {
+  for (const int n : {1, 2, 4, 6, 12}) b->Arg(n);
+  one_and_all_cores(b);
+}
+BENCHMARK(BM_EvaluateBatch)->ArgName("positions")->Apply(batch_sizes)->UseRealTime();
 
 // The teaching run's passes over one minibatch of 256 positions: the
 // forward pass and the gradient (three matrix products a weight layer, all
@@ -201,10 +189,7 @@ void BM_BackpropBatch(benchmark::State& state) {
     backprop_forward(*s.net, work, kCount);
     benchmark::DoNotOptimize(backprop_gradient(*s.net, work, legal.data(), taught.data(), kCount, grad));
   }
-  state.SetItemsProcessed(state.iterations() * kCount);
-  state.counters["GMAC/s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kCount * 3 * kMacsPerPass * 1e-9,
-                         benchmark::Counter::kIsRate);
+  count(state, 3 * kMacsPerPass, kCount);
 }
 BENCHMARK(BM_BackpropBatch)->UseRealTime();
 

@@ -27,11 +27,8 @@ void search_all_roots(benchmark::State& state, const Board& b, Search search) {
   uint64_t nodes = 0;
   for (auto _ : state) {
     const auto tables = make_search_tables();
-    for (int s = 0; s < 64; ++s) {
-      const int row = square_row(s), col = square_col(s);
-      if (b.planes[b.ply][cell_index(row, col)] & kLegalMark)
-        benchmark::DoNotOptimize(search(*tables, row, col));
-    }
+    for (int s = 0; s < 64; ++s)
+      if (root_move_at(b, s)) benchmark::DoNotOptimize(search(*tables, square_row(s), square_col(s)));
     nodes += tables->nodes;
   }
   state.counters["nodes"] =

@@ -55,24 +55,30 @@ double cpu_ms() {
 }
 
 // The roots as they were before the fast searches: the references under the
-// same parallel root.
-int reference_final(SearchContext& ctx) {
-  const RootChoice choice =
-      choose_parallel(*ctx.board, ctx.value, int32_t{kNoScore}, [&](Board& copy, int s) {
+// same parallel root, square s scored by score(a context on the copy, s).
+template <typename Score, typename ScoreSquare>
+int reference_root(SearchContext& ctx, Score& best, Score sentinel, const ScoreSquare& score) {
+  const RootChoice choice = choose_parallel_with(
+      *ctx.board, best, sentinel, [] { return 0; },
+      [&](int&, Board& copy, int s, Score) {
         SearchContext c{&copy, ctx.net, 0};
-        return -final_search_reference(c, copy, square_row(s), square_col(s));
-      });
+        return score(c, s);
+      },
+      [](int&) {});
   return play_choice(*ctx.board, choice);
+}
+
+int reference_final(SearchContext& ctx) {
+  return reference_root(ctx, ctx.value, int32_t{kNoScore}, [](SearchContext& c, int s) {
+    return -final_search_reference(c, *c.board, square_row(s), square_col(s));
+  });
 }
 
 int reference_traditional(SearchContext& ctx) {
   if (endgame_due(*ctx.board)) return reference_final(ctx);
-  const RootChoice choice =
-      choose_parallel(*ctx.board, ctx.value, int32_t{kNoScore}, [&](Board& copy, int s) {
-        SearchContext c{&copy, ctx.net, 0};
-        return square_weights[s] - deep_search_reference(c, copy, 0, square_row(s), square_col(s));
-      });
-  return play_choice(*ctx.board, choice);
+  return reference_root(ctx, ctx.value, int32_t{kNoScore}, [](SearchContext& c, int s) {
+    return square_weights[s] - deep_search_reference(c, *c.board, 0, square_row(s), square_col(s));
+  });
 }
 
 int reference_neuro(SearchContext& ctx) {
@@ -81,12 +87,11 @@ int reference_neuro(SearchContext& ctx) {
   float out[64] = {};
   if (live.ply > 0) net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
   float best = 0;
-  const RootChoice choice = choose_parallel(live, best, -1.0e10f, [&](Board& copy, int s) {
-    SearchContext c{&copy, ctx.net, 0};
-    return out[s] + square_bias[s] - neuro_search_reference(c, copy, 0, square_row(s), square_col(s));
+  const int played = reference_root(ctx, best, -1.0e10f, [&](SearchContext& c, int s) {
+    return out[s] + square_bias[s] - neuro_search_reference(c, *c.board, 0, square_row(s), square_col(s));
   });
   ctx.value = neuro_root_value(best);
-  return play_choice(live, choice);
+  return played;
 }
 
 // The moves the full-width trees of all root moves play, and the network
@@ -97,8 +102,7 @@ SearchStats reference_stats(const Board& b, bool neural) {
   const bool final = endgame_due(b);
   const int limit = final ? -1 : neural ? kNeuroDepth : kDeepLimit;
   for (int s = 0; s < 64; ++s)
-    if (current_plane(b)[cell_index(square_row(s), square_col(s))] & kLegalMark)
-      st.nodes += root_tree_moves(b, s, 0, limit);
+    if (root_move_at(b, s)) st.nodes += root_tree_moves(b, s, 0, limit);
   if (neural && !final) st.evaluations = st.nodes + (b.ply > 0 ? 1 : 0);
   return st;
 }
@@ -186,8 +190,7 @@ struct GameTimes {
 // when a value differs.
 bool play_game(int g, uint32_t seed, std::vector<Move>& all, GameTimes& t) {
   rand15_seed(seed);  // the root's tie draws: the same games on one thread
-  auto net = std::make_unique<NeuralNet>();
-  bench_params(*net, seed);
+  auto net = bench_net(seed);
   auto pristine = std::make_unique<NeuralNet>(*net);
   auto live = std::make_unique<Board>();
   new_game(*live);

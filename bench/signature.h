@@ -24,21 +24,23 @@ struct SignatureRow {
   uint64_t evaluations;
 };
 
-// Parameters on the grid of net_init_random, from a seed.
-inline void bench_params(NeuralNet& net, uint32_t seed) {
+// A network with parameters on the grid of net_init_random, from a seed (the
+// bench signature's is 42).
+inline std::unique_ptr<NeuralNet> bench_net(uint32_t seed) {
+  auto net = std::make_unique<NeuralNet>();
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> grid(0, 1999);
-  for (auto& layer : net.bias)
+  for (auto& layer : net->bias)
     for (float& v : layer) v = static_cast<float>(grid(rng)) * 0.0007f - 0.7f;
-  for (auto& block : net.weight)
+  for (auto& block : net->weight)
     for (auto& row : block)
       for (float& v : row) v = static_cast<float>(grid(rng)) * 0.0007f - 0.7f;
-  net_params_changed(net);
+  net_params_changed(*net);
+  return net;
 }
 
 inline std::vector<SignatureRow> bench_signature() {
-  auto net = std::make_unique<NeuralNet>();
-  bench_params(*net, 42);
+  const auto net = bench_net(42);
   const int threads = omp_get_max_threads();
   omp_set_num_threads(1);
   std::vector<SignatureRow> rows;

@@ -101,26 +101,6 @@ inline bool ply_may_run_out(const Board& b, int plies) {
 }
 inline int lowest_square(uint64_t set) { return std::countr_zero(set); }
 
-// How a fast search enters the move (row, column) of b's side to move, whose
-// stones are `me` against `opp`: it plays the stones `placed` (the square and
-// those it turns); or the reference searches it, because the record's ply
-// may run out within `plies` further plies (see ply_may_run_out); or play()
-// would refuse it (off the board, the board full, no legal-move mark, or a
-// stale mark that turns nothing).
-struct FastEntry {
-  enum Way { fast, reference, refused } way;
-  uint64_t me, opp, placed;
-};
-inline FastEntry fast_entry(const Board& b, int row, int col, int plies) {
-  const int sq = playable_square(b, row, col);
-  if (sq < 0) return FastEntry{FastEntry::refused, 0, 0, 0};
-  if (ply_may_run_out(b, plies)) return FastEntry{FastEntry::reference, 0, 0, 0};
-  const int32_t* plane = current_plane(b);
-  const uint64_t me = stones_of(plane, b.side), opp = stones_of(plane, other_colour(b.side));
-  const uint64_t flips = flips_of(me, opp, sq);
-  return FastEntry{flips == 0 ? FastEntry::refused : FastEntry::fast, me, opp, flips | uint64_t{1} << sq};
-}
-
 // Moves the full-width searches play below the node where x is to move (the
 // player who just moved is y), whose replies are played while depth < limit
 // (without limit when limit < 0); a forced pass lets y move again at the

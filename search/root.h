@@ -133,19 +133,9 @@ RootChoice choose_parallel_with(const Board& live, Score& best, Score sentinel, 
   return choice;
 }
 
-// The same without working state: Score score_square(Board& board, int square).
-template <typename Score, typename ScoreSquare>
-RootChoice choose_parallel(const Board& live, Score& best, Score sentinel, const ScoreSquare& score_square,
-                           Score* scores = nullptr) {
-  return choose_parallel_with(
-      live, best, sentinel, [] { return 0; },
-      [&score_square](int& /*none*/, Board& board, int s, Score /*best*/) { return score_square(board, s); },
-      [](int&) {}, scores);
-}
-
 // The sequential root, for scoring functions that must run on one thread (the
 // network on the GPU): squares in order 0..63, each scored on `live` itself.
-// `scores` as for choose_parallel.
+// `scores` as for choose_parallel_with.
 template <typename Score, typename ScoreSquare>
 RootChoice choose_sequential(Board& live, Score& best, Score sentinel, const ScoreSquare& score_square,
                              Score* scores = nullptr) {

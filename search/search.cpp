@@ -104,22 +104,27 @@ int best_reply(SearchTables& t, uint64_t x, uint64_t y, uint64_t moves, int a, i
 // The entry of both fast searches: node(x, y) values the position after the
 // move (row, column) of b's side to move, or the reference(ctx, copy) on a
 // copy of b where the record's ply may run out within `plies` more plies. A
-// square play() would refuse prints `refused` and scores 0.
+// square play() would refuse (off the board, the board full, no legal-move
+// mark, or a stale mark that turns nothing) prints `refused` and scores 0.
 template <typename Node, typename Reference>
 int enter(SearchTables& t, const Board& b, int row, int col, int plies, SearchMessage refused,
           const Node& node, const Reference& reference) {
-  const FastEntry e = fast_entry(b, row, col, plies);
-  if (e.way == FastEntry::reference) {
+  const int sq = playable_square(b, row, col);
+  if (sq >= 0 && ply_may_run_out(b, plies)) {
     const auto copy = std::make_unique<Board>(b);
     SearchContext ctx{copy.get(), nullptr, 0, t.stop};
     return reference(ctx, *copy);
   }
-  if (e.way == FastEntry::refused) {
+  const int32_t* plane = current_plane(b);
+  const uint64_t me = stones_of(plane, b.side), opp = stones_of(plane, other_colour(b.side));
+  const uint64_t flips = sq < 0 ? 0 : flips_of(me, opp, sq);
+  if (flips == 0) {
     search_message(refused);
     return 0;
   }
   ++t.nodes;
-  return node(e.opp & ~e.placed, e.me | e.placed);
+  const uint64_t placed = flips | uint64_t{1} << sq;
+  return node(opp & ~placed, me | placed);
 }
 
 // ---- The deep search ----

@@ -202,19 +202,16 @@ WindowEffects mouse_pressed(WindowState& w, Board& b, int button, int state, int
   if (!input_allowed(w, b) || state != kButtonPressed) return e;
   if (button != kButtonLeft && button != kButtonRight) return e;
   const BoardPick p = pick_square(x, y, w.window_width, w.window_height);
-  if (button == kButtonRight) {
-    b.cursor_row = p.row;
-    b.cursor_col = p.col;
-    e.redraw = true;
-  } else if (picks_scheme_ball(p)) {
+  if (button == kButtonLeft && picks_scheme_ball(p)) {
     b.colour_scheme = (b.colour_scheme + 1) % kSchemes;
     e.redraw = true;
-  } else if (picks_engine_icon(p)) {
+  } else if (button == kButtonLeft && picks_engine_icon(p)) {
     toggle_engine(w, b, e);
   } else {
     b.cursor_row = p.row;
     b.cursor_col = p.col;
-    play_cursor(w, b, e);
+    e.redraw = button == kButtonRight;
+    if (button == kButtonLeft) play_cursor(w, b, e);
   }
   return e;
 }
