@@ -695,7 +695,7 @@ ProgramEnd run_program(const std::vector<std::string>& args, std::FILE* out, std
   ProgramEnd end;
   if (args.empty()) return end;
   std::string line;
-  for (const std::string& a : args) line += (line.empty() ? "" : " ") + command_word(a);
+  for (const std::string& a : args) line.append(line.empty() ? "" : " ").append(command_word(a));
   std::vector<char> text(line.begin(), line.end());
   text.push_back('\0');
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
