@@ -15,35 +15,6 @@
 #include "search/root.h"
 #include "search/search.h"
 
-namespace {
-
-constexpr float kValueScale = 50.0f;  // the reported value is trunc(best x 50)
-
-}  // namespace
-
-// The product is formed in single precision like the scores. The float
-// sentinel times 50 fits no int, so no move reports the integer roots' one.
-int32_t neuro_root_value(float best) {
-  if (best == kNoNeuroScore) return kNoScore;
-  const float v = std::trunc(best * kValueScale);
-  if (!(v < 2147483648.0f)) return 2147483647;
-  if (v < -2147483648.0f) return -2147483647 - 1;
-  return static_cast<int32_t>(v);
-}
-
-// clang-format off
-const float square_bias[64] = {
-     0.5f, -0.2f, -0.1f, -0.1f, -0.1f, -0.1f, -0.2f,  0.5f,
-    -0.2f, -0.2f,  0.0f,  0.0f,  0.0f,  0.0f, -0.2f, -0.2f,
-    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
-    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
-    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
-    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
-    -0.2f, -0.2f,  0.0f,  0.0f,  0.0f,  0.0f, -0.2f, -0.2f,
-     0.5f, -0.2f, -0.1f, -0.1f, -0.1f, -0.1f, -0.2f,  0.5f,
-};
-// clang-format on
-
 void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores) {
   thread_local NetScratch scratch;
   net_evaluate(*ctx.net, scratch, plane, first_plane, scores);

@@ -7,10 +7,8 @@
 
 #include "game/board.h"
 #include "nn/network.h"
+#include "search/neuro_window.h"
 #include "search/search_context.h"
-
-// Fixed bias added to the network's score of each square.
-extern const float square_bias[64];
 
 // Scores (row, column) on board with the network to four further plies (the
 // root move at depth 0). The result is seen from the side to move after
@@ -24,10 +22,6 @@ float neuro_search(SearchContext& ctx, Board& board, int depth, int row, int col
 // none) and rewrites what any play and take-back rewrite (see
 // deep_search_reference).
 float neuro_search_reference(SearchContext& ctx, Board& board, int depth, int row, int col);
-
-// neuro_search recurses while depth < kNeuroDepth: the root move and four plies.
-inline constexpr int kNeuroDepth = 3;
-inline constexpr int kMaxReplies = 64;
 
 // Working state of the fast search on one thread: batch scratch for the
 // network, the scores of the positions being searched, and counters.
@@ -57,7 +51,3 @@ float neuro_search_window(NeuroWorker& w, const Board& board, int depth, int row
 // no plane before it). On the processor each thread evaluates in scratch of
 // its own, so searches may run side by side.
 void neuro_evaluate(SearchContext& ctx, const int32_t* plane, bool first_plane, float* scores);
-
-// The value the neural root reports for its best score: trunc(best x 50).
-// With no move chosen (best still the no-score sentinel) it is -10 000 000.
-int32_t neuro_root_value(float best);

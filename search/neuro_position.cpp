@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "search/bitboard.h"
-#include "search/neuro.h"
 #include "search/neuro_window.h"
 #include "search/root.h"
 #include "search/search.h"

@@ -1,7 +1,8 @@
-// The neural searches' nodes and line values: a line is worth (bias +
-// score) - (the reply's value), times 1.05 a ply, -1.05 through a pass and
-// +-0.1 at the end. Each step is monotone, so alpha-beta applies with every
-// window edge carried through the float rounding on the safe side.
+// What the two neural searches share: their depth, the fixed square bias,
+// their nodes and line values. A line is worth (bias + score) - (the reply's
+// value), times 1.05 a ply, -1.05 through a pass and +-0.1 at the end. Each
+// step is monotone, so alpha-beta applies with every window edge carried
+// through the float rounding on the safe side.
 #pragma once
 
 #include <cmath>
@@ -10,12 +11,42 @@
 
 #include "nn/network.h"
 #include "search/bitboard.h"
+#include "search/search.h"
+
+// The searches recurse while depth < kNeuroDepth: the root move and four plies.
+inline constexpr int kNeuroDepth = 3;
+inline constexpr int kMaxReplies = 64;
+
+// Fixed bias added to the network's score of each square.
+// clang-format off
+inline constexpr float square_bias[64] = {
+     0.5f, -0.2f, -0.1f, -0.1f, -0.1f, -0.1f, -0.2f,  0.5f,
+    -0.2f, -0.2f,  0.0f,  0.0f,  0.0f,  0.0f, -0.2f, -0.2f,
+    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
+    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
+    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
+    -0.1f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f,  0.0f, -0.1f,
+    -0.2f, -0.2f,  0.0f,  0.0f,  0.0f,  0.0f, -0.2f, -0.2f,
+     0.5f, -0.2f, -0.1f, -0.1f, -0.1f, -0.1f, -0.2f,  0.5f,
+};
+// clang-format on
 
 inline constexpr float kNoNeuroScore = -1.0e10f;  // no reply scored yet
 inline constexpr double kPlyFactor = 1.05;
 inline constexpr double kPassFactor = -1.05;
 inline constexpr float kWinScore = 0.1f;
 inline constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+// The value the neural root reports for its best score: trunc(best x 50),
+// the product formed in single precision like the scores. With no move
+// chosen (best still the sentinel, which times 50 fits no int) it is kNoScore.
+inline int32_t neuro_root_value(float best) {
+  if (best == kNoNeuroScore) return kNoScore;
+  const float v = std::trunc(best * 50.0f);
+  if (!(v < 2147483648.0f)) return 2147483647;
+  if (v < -2147483648.0f) return -2147483647 - 1;
+  return static_cast<int32_t>(v);
+}
 
 inline float times(float x, double factor) { return static_cast<float>(static_cast<double>(x) * factor); }
 
