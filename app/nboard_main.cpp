@@ -72,7 +72,7 @@ bool read_game(const char* arg, GameRecord& record) {
 int main(int argc, char** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);  // messages at once, also into a pipe
   std::fprintf(stderr, "Tavimor version %s, an engine for the Othello GUIs (NBoard protocol)\n", kVersion);
-  EngineKind engine = EngineKind::neuro;
+  ThinkType engine = ThinkType::neuro;
   const char* game = nullptr;
   for (int i = 1; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     }
   }
   std::fprintf(stderr, "note: %s plays.\n", engine_name(engine).c_str());
-  if (engine == EngineKind::neuro) load_network(g_net);
+  if (engine == ThinkType::neuro) load_network(g_net);
 
   if (game != nullptr) {
     GameRecord record;

@@ -41,7 +41,7 @@ bool take_value(const char* arg, const char* value, Options& opts, NeuralNet& ne
     opts.mode = m;
     say("note: ", value, " mode is selected.\n");
   } else if (same(arg, "-think")) {
-    EngineKind engine{};
+    ThinkType engine{};
     if (!parse_think(value, engine)) return false;
     opts.engine = engine;
     say("note: ", value, " mode is selected.\n");
@@ -88,8 +88,8 @@ int atoi_clamped(const char* text) {
   return static_cast<int>(n);
 }
 
-bool parse_think(const char* text, EngineKind& engine) {
-  engine = same(text, engine_word(EngineKind::neuro)) ? EngineKind::neuro : EngineKind::traditional;
+bool parse_think(const char* text, ThinkType& engine) {
+  engine = same(text, engine_word(ThinkType::neuro)) ? ThinkType::neuro : ThinkType::traditional;
   if (same(text, engine_word(engine))) return true;
   say("error: bad think type ", text, ".\n");
   return false;

@@ -10,9 +10,9 @@ enum GameMode { kModeWin = 0, kModeText = 1, kModeDemo = 2 };
 
 struct Options {
   int mode = kModeWin;
-  std::optional<EngineKind> engine;  // -think's choice; none: the data file's
-  int gpu_ordinal = -1;              // -1: no GPU
-  int diag_mode = 0;                 // kDiagDump, kDiagCsv (the later of -dump and -nnc) or 0
+  std::optional<ThinkType> engine;  // -think's choice; none: the data file's
+  int gpu_ordinal = -1;             // -1: no GPU
+  int diag_mode = 0;                // kDiagDump, kDiagCsv (the later of -dump and -nnc) or 0
 };
 
 // Converts like atoi (leading blanks, an optional sign, the leading digits;
@@ -25,7 +25,7 @@ bool learn_rule_named(const char* text, LearnRule& rule);
 
 // -think's value (an engine_word) and -learn's; false, with "error: bad think
 // type TEXT." or "error: bad learn rule TEXT." said, for any other text.
-bool parse_think(const char* text, EngineKind& engine);
+bool parse_think(const char* text, ThinkType& engine);
 bool parse_learn(const char* text, LearnRule& rule);
 
 // Parses argv[1..argc-1] into opts, printing the notes and errors. "-nnc"

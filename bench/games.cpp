@@ -149,9 +149,9 @@ bool g_with_reference = true;
 
 // One move of the game on ctx: the reference root on a copy, then the engine
 // on the live board, timed, and its CSV line. False when the values differ.
-bool time_move(int game, uint32_t seed, SearchContext& ctx, EngineKind engine, Move& m) {
+bool time_move(int game, uint32_t seed, SearchContext& ctx, ThinkType engine, Move& m) {
   Board& live = *ctx.board;
-  const bool neural = engine == EngineKind::neuro;
+  const bool neural = engine == ThinkType::neuro;
   m.search = endgame_due(live) ? "final" : neural ? "neural" : "deep";
   auto copy = std::make_unique<Board>(live);
   SearchContext rctx{copy.get(), ctx.net, 0};
@@ -209,7 +209,7 @@ bool play_game(int g, uint32_t seed, std::vector<Move>& all, GameTimes& t) {
       if (g_with_reference) t.ref_ms += learn;
     }
     Move m{};
-    same &= time_move(g, seed, ctx, neural ? EngineKind::neuro : EngineKind::traditional, m);
+    same &= time_move(g, seed, ctx, neural ? ThinkType::neuro : ThinkType::traditional, m);
     if (!neural) ++opponent;
     t.fast_ms += m.fast_ms;
     t.ref_ms += m.ref_ms;

@@ -45,13 +45,13 @@ inline std::vector<SignatureRow> bench_signature() {
   omp_set_num_threads(1);
   std::vector<SignatureRow> rows;
   for (const BenchPosition& position : kBenchPositions) {
-    for (const EngineKind engine : {EngineKind::traditional, EngineKind::neuro}) {
+    for (const ThinkType engine : {ThinkType::traditional, ThinkType::neuro}) {
       auto b = bench_board(position);
       if (!b) continue;
       SearchContext ctx{b.get(), net.get(), 0};
       SearchStats stats;
       const ThinkOptions options{nullptr, &stats};
-      engine == EngineKind::neuro ? think_neuro(ctx, options) : think_traditional(ctx, options);
+      engine == ThinkType::neuro ? think_neuro(ctx, options) : think_traditional(ctx, options);
       rows.push_back(SignatureRow{position.name, engine_word(engine), stats.nodes, stats.evaluations});
     }
   }

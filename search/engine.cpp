@@ -20,10 +20,10 @@ int mood_index(int value) {
 
 const EngineCalls kEngineCalls = {think_neuro, think_traditional, learn_last_move};
 
-ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all, const EngineCalls& calls) {
+ComputerMove engine_move(SearchContext& ctx, ThinkType engine, RootScores* all, const EngineCalls& calls) {
   if (all != nullptr) all->count = 0;
   const int played =
-      engine == EngineKind::neuro ? calls.think_neuro(ctx, {all}) : calls.think_traditional(ctx, {all});
+      engine == ThinkType::neuro ? calls.think_neuro(ctx, {all}) : calls.think_traditional(ctx, {all});
   ComputerMove m{played != 0 ? 1 : 0, 0, 0, ctx.value};
   if (m.played != 0) {
     // The plane the move was played from records it.
@@ -33,15 +33,15 @@ ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all,
   return m;
 }
 
-ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* all, const EngineCalls& calls) {
-  if (engine == EngineKind::neuro && opponent_moves != 0) {
+ComputerMove computer_move(SearchContext& ctx, ThinkType engine, RootScores* all, const EngineCalls& calls) {
+  if (engine == ThinkType::neuro && opponent_moves != 0) {
     opponent_moves = 0;
     calls.learn_last_move(ctx);
   }
   return engine_move(ctx, engine, all, calls);
 }
 
-RootScores rank_root_moves(SearchContext& ctx, EngineKind engine) {
+RootScores rank_root_moves(SearchContext& ctx, ThinkType engine) {
   auto copy = std::make_unique<Board>(*ctx.board);
   SearchContext c{copy.get(), ctx.net, ctx.value, ctx.stop};  // a stop ends it too, with no moves
   RootScores ranked;

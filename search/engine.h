@@ -11,14 +11,14 @@
 
 // The engine that chooses a move; Board.engine keeps its value for the data
 // file, read and set only by these two functions.
-enum class EngineKind { traditional = 0, neuro = 1 };
+enum class ThinkType { traditional = 0, neuro = 1 };
 
-inline EngineKind engine_of(const Board& b) {
-  return b.engine == 1 ? EngineKind::neuro : EngineKind::traditional;
+inline ThinkType engine_of(const Board& b) {
+  return b.engine == 1 ? ThinkType::neuro : ThinkType::traditional;
 }
-inline void set_engine(Board& b, EngineKind engine) { b.engine = static_cast<int32_t>(engine); }
+inline void set_engine(Board& b, ThinkType engine) { b.engine = static_cast<int32_t>(engine); }
 // "neuro" or "traditional", as -think names it.
-inline const char* engine_word(EngineKind e) { return e == EngineKind::neuro ? "neuro" : "traditional"; }
+inline const char* engine_word(ThinkType e) { return e == ThinkType::neuro ? "neuro" : "traditional"; }
 
 // One learning step on the plane of the last move; nothing at ply 0.
 void learn_last_move(SearchContext& ctx);
@@ -71,12 +71,12 @@ struct ComputerMove {
 // move, which the board keeps; the counter is cleared, so it is not learned
 // again). `all` as for the roots. The caller has run check_end, so
 // the side to move has a legal move.
-ComputerMove computer_move(SearchContext& ctx, EngineKind engine, RootScores* all,
+ComputerMove computer_move(SearchContext& ctx, ThinkType engine, RootScores* all,
                            const EngineCalls& calls = kEngineCalls);
 
 // The engine's move without learning first (analysis and hints, which must
 // not change the network).
-ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all,
+ComputerMove engine_move(SearchContext& ctx, ThinkType engine, RootScores* all,
                          const EngineCalls& calls = kEngineCalls);
 
 // Every legal move of the side to move on ctx.board with the engine's root
@@ -85,7 +85,7 @@ ComputerMove engine_move(SearchContext& ctx, EngineKind engine, RootScores* all,
 // nothing the next move depends on: the engine thinks on a copy of the board,
 // the network does not learn, ctx.value stays and no tie is drawn for. A
 // stop (ctx.stop) ends it with count 0.
-RootScores rank_root_moves(SearchContext& ctx, EngineKind engine);
+RootScores rank_root_moves(SearchContext& ctx, ThinkType engine);
 
 // Faces by which the front ends show how the computer rates its move.
 extern const char* const mood_faces[16];

@@ -5,7 +5,7 @@ int opponent_moves = 0;
 void fresh_game(Board& b) {
   new_game(b);
   b.computer_colour = 2;
-  set_engine(b, EngineKind::neuro);
+  set_engine(b, ThinkType::neuro);
   b.pass_flag = 0;
   b.colour_scheme = 0;
 }

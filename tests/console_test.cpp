@@ -241,7 +241,7 @@ TEST_F(Console, HintListsTheRootScoresAndChangesNothing) {
   Board work = *b;
   SearchContext ctx{&work, net.get(), 0};
   RootScores all;
-  engine_move(ctx, EngineKind::neuro, &all);
+  engine_move(ctx, ThinkType::neuro, &all);
   std::stable_sort(all.moves, all.moves + all.count, [](auto& x, auto& y) { return x.value > y.value; });
   std::string hint, err[2], file[2];
   for (const RootMove& m : std::span(all.moves, all.count))

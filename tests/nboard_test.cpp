@@ -252,13 +252,13 @@ TEST_F(Nboard, GoPlaysWhatTheTextDialoguePlays) {
   std::mt19937 rng(11);
   auto net = zero_net();
   random_params(*net, rng, 0.7f, 0.07f);
-  for (const EngineKind engine : {EngineKind::traditional, EngineKind::neuro}) {
+  for (const ThinkType engine : {ThinkType::traditional, ThinkType::neuro}) {
     int compared = 0;
     const int plies[] = {5, -14, 21, 33};  // a negative ply: a start from that position, no moves
     for (const int ply : plies) {
       // The neural engine is slow: one position, reached by moves, so that
       // its root reads the planes they left.
-      if (engine == EngineKind::neuro && ply != 5) break;
+      if (engine == ThinkType::neuro && ply != 5) break;
       std::unique_ptr<Board> start = ply < 0 ? odd_start(-ply, 3) : fresh_board();
       ASSERT_TRUE(start);
       std::vector<RecordMove> moves;
@@ -282,7 +282,7 @@ TEST_F(Nboard, GoPlaysWhatTheTextDialoguePlays) {
           {"-think", engine_name(engine).substr(8)},
           "nboard 2\nset depth 5\nset game " + ggf_of(*start, moves, moves.size()) + "\nhint 64\ngo\nquit\n");
       EXPECT_EQ(read_file(dir_ / "tavimor.dat"), file);
-      if (engine == EngineKind::neuro) {
+      if (engine == ThinkType::neuro) {
         EXPECT_NE(r.err.find("network of tavimor.dat"), std::string::npos) << r.err;
       }
       const auto lines = lines_of(r.out);
@@ -378,7 +378,7 @@ TEST_F(Nboard, AnalysisScoresEveryMove) {
         auto w = std::make_unique<Board>(*pos);
         SearchContext c = context_for(*w);
         RootScores all;
-        engine_move(c, EngineKind::traditional, &all);
+        engine_move(c, ThinkType::traditional, &all);
         std::string best_moves;
         int best = kNoScore, score = kNoScore;
         for (int i = 0; i < all.count; ++i) best = std::max(best, all.moves[i].value);

@@ -143,7 +143,7 @@ TEST(Root, TieGoesToTheLaterSquareOneTimeInThree) {
     // The scores of a hint draw for no tie.
     *b = *start;
     const uint32_t state = rand15_state();
-    const RootScores ranked = rank_root_moves(ctx, EngineKind::traditional);
+    const RootScores ranked = rank_root_moves(ctx, ThinkType::traditional);
     EXPECT_TRUE(rand15_state() == state && ranked.count == 2 && ranked.moves[1].value == e.score);
   }
 }
@@ -166,13 +166,12 @@ TEST(Root, SequentialRootMatchesTheEngine) {
 
 // The score of root square s as the engine's formula gives it, on one thread,
 // with the reference searches where there are.
-int32_t reference_value(SearchContext& ctx, EngineKind engine, int s) {
+int32_t reference_value(SearchContext& ctx, ThinkType engine, int s) {
   const Board& live = *ctx.board;
   auto copy = std::make_unique<Board>(live);
   const int r = square_row(s), c = square_col(s);
   if (endgame_due(live)) return -final_search_reference(ctx, *copy, r, c);
-  if (engine == EngineKind::traditional)
-    return square_weights[s] - deep_search_reference(ctx, *copy, 0, r, c);
+  if (engine == ThinkType::traditional) return square_weights[s] - deep_search_reference(ctx, *copy, 0, r, c);
   float out[64] = {};
   if (has_last_move(live)) net_evaluate(*ctx.net, previous_plane(live), live.ply == 1, out);
   return neuro_root_value(out[s] + square_bias[s] - neuro_search(ctx, *copy, 0, r, c));
@@ -187,13 +186,13 @@ TEST(ComputerMoveConcurrent, ListsTheScoreOfEveryRootMove) {
   auto net = zero_net();
   random_params(*net, rng, 0.7f, 0.07f);
   const struct {
-    EngineKind engine;
+    ThinkType engine;
     int ply;
-  } cases[] = {{EngineKind::traditional, 0},
-               {EngineKind::traditional, 40},
-               {EngineKind::neuro, 0},
-               {EngineKind::neuro, 4},
-               {EngineKind::neuro, 51}};
+  } cases[] = {{ThinkType::traditional, 0},
+               {ThinkType::traditional, 40},
+               {ThinkType::neuro, 0},
+               {ThinkType::neuro, 4},
+               {ThinkType::neuro, 51}};
   for (const auto& k : cases) {
     auto start = fresh_board();
     ASSERT_TRUE(random_game(*start, k.ply, 1000u + static_cast<uint32_t>(k.ply)));
@@ -230,7 +229,7 @@ TEST(ComputerMoveConcurrent, ListsTheScoreOfEveryRootMove) {
     ctx.stop = &stop;
     SearchStats stats;
     const ThinkOptions stopped{&all, &stats};
-    EXPECT_EQ(k.engine == EngineKind::neuro ? think_neuro(ctx, stopped) : think_traditional(ctx, stopped), 0);
+    EXPECT_EQ(k.engine == ThinkType::neuro ? think_neuro(ctx, stopped) : think_traditional(ctx, stopped), 0);
     EXPECT_TRUE(same_record(*live, *start));
     EXPECT_LE(stats.nodes, static_cast<uint64_t>(n)) << k.ply;
     EXPECT_LE(stats.evaluations, 2u) << k.ply;

@@ -495,7 +495,7 @@ TEST_F(WindowX, AssistanceLayer) {
     play(*reply, square_row(legal_squares(b)[0]), square_col(legal_squares(b)[0]));
     SearchContext ctx{reply.get(), net_.get(), 0};
     RootScores all;
-    return engine_move(ctx, EngineKind::traditional, &all).played && can_move_now(*reply) &&
+    return engine_move(ctx, ThinkType::traditional, &all).played && can_move_now(*reply) &&
            std::count_if(all.moves, all.moves + all.count, [&](auto& m) { return m.value == ctx.value; }) ==
                1;
   };

@@ -18,7 +18,7 @@ bool stopped(const ConsoleState& state) { return state.stop_signal != nullptr &&
 // The computer's move by `engine`, announced by `thinking`, then its face.
 // False when a stop signal came while the computer thought: the search ended
 // at once without its move (the game stays as it was), and the line is ended.
-bool console_move(const ConsoleState& state, SearchContext& ctx, EngineKind engine, const char* thinking) {
+bool console_move(const ConsoleState& state, SearchContext& ctx, ThinkType engine, const char* thinking) {
   std::fputs(thinking, stderr);
   computer_move(ctx, engine, nullptr);
   if (stopped(state)) {
@@ -176,7 +176,7 @@ int run_demo(ConsoleState& state, int diag_mode, SearchContext& ctx) {
     if (stopped(state)) return 0;
     if (check_end(b)) break;
     const bool neuro = b.side == b.computer_colour;
-    if (!console_move(state, ctx, neuro ? EngineKind::neuro : EngineKind::traditional,
+    if (!console_move(state, ctx, neuro ? ThinkType::neuro : ThinkType::traditional,
                       neuro ? "tavimor> neuro thinking..." : "tavimor> trady thinking..."))
       return 0;
     count_opponent_move(b, b.computer_colour);

@@ -52,9 +52,9 @@ std::string split_word(const std::string& text, std::string& rest) {
 
 // The depth a GUI shows beside an eval: the plies of the mid-game search, or
 // the empty squares that the exact endgame search plays out.
-int shown_depth(const Board& b, EngineKind engine) {
+int shown_depth(const Board& b, ThinkType engine) {
   if (endgame_due(b)) return 64 - b.discs1 - b.discs2;
-  return engine == EngineKind::neuro ? kNeuroPlies : kTraditionalPlies;
+  return engine == ThinkType::neuro ? kNeuroPlies : kTraditionalPlies;
 }
 
 void report_error(const NboardSession& s, const std::string& what) {
@@ -142,9 +142,9 @@ void go(NboardSession& s) {
 
 }  // namespace
 
-std::string engine_name(EngineKind engine) { return std::string("tavimor-") + engine_word(engine); }
+std::string engine_name(ThinkType engine) { return std::string("tavimor-") + engine_word(engine); }
 
-NboardSession make_nboard_session(SearchContext& ctx, EngineKind engine, std::FILE* out) {
+NboardSession make_nboard_session(SearchContext& ctx, ThinkType engine, std::FILE* out) {
   return NboardSession{&ctx, engine, 0, std::make_unique<Board>(*ctx.board), out};
 }
 
@@ -203,7 +203,7 @@ void run_nboard(NboardSession& s, std::FILE* in) {
   }
 }
 
-bool analyze_game(SearchContext& ctx, EngineKind engine, const GameRecord& record, std::FILE* out) {
+bool analyze_game(SearchContext& ctx, ThinkType engine, const GameRecord& record, std::FILE* out) {
   auto pos = std::make_unique<Board>(*ctx.board);
   if (!start_record(*pos, record)) {
     std::fputs("error: the start position has fewer than 4 stones.\n", stderr);

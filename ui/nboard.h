@@ -15,14 +15,14 @@
 
 struct NboardSession {
   SearchContext* ctx;           // ctx->board is the position every command relates to
-  EngineKind engine;            // the engine that thinks
+  ThinkType engine;             // the engine that thinks
   int engine_colour;            // the colour of the last "go"; 0 before the first
   std::unique_ptr<Board> work;  // where moves are checked and the engine thinks
   std::FILE* out;               // the lines to the GUI
 };
 
 // A session on ctx, whose board is taken to hold the position to start from.
-NboardSession make_nboard_session(SearchContext& ctx, EngineKind engine, std::FILE* out);
+NboardSession make_nboard_session(SearchContext& ctx, ThinkType engine, std::FILE* out);
 
 // Handles one command line (without its newline). Returns false after "quit".
 bool nboard_command(NboardSession& s, const std::string& line);
@@ -31,7 +31,7 @@ bool nboard_command(NboardSession& s, const std::string& line);
 void run_nboard(NboardSession& s, std::FILE* in);
 
 // The name the engine gives itself: "tavimor-neuro" or "tavimor-traditional".
-std::string engine_name(EngineKind engine);
+std::string engine_name(ThinkType engine);
 
 // Writes the analysis of a game as CSV to out: a header, then one line for
 // each move played (passes have none) with the ply, the mover ("black" or
@@ -39,4 +39,4 @@ std::string engine_name(EngineKind engine);
 // choice in that position and its score, both seen from the mover. The
 // network does not learn. False, with a note on standard error and nothing
 // written, when the record does not replay.
-bool analyze_game(SearchContext& ctx, EngineKind engine, const GameRecord& record, std::FILE* out);
+bool analyze_game(SearchContext& ctx, ThinkType engine, const GameRecord& record, std::FILE* out);

@@ -232,7 +232,7 @@ void draw_rear(const Board& b, const GLfloat* accent) {
   glRotatef(90.0f, 0.0f, 0.0f, 1.0f);
   glRotatef(static_cast<GLfloat>(g_window.icon_frames * 30), 0.0f, 1.0f, 1.0f);
   double offset[3] = {0.0, 0.0, 0.0};
-  glutSolidSierpinskiSponge(engine_of(b) == EngineKind::neuro ? 2 : 0, offset, 13.0);
+  glutSolidSierpinskiSponge(engine_of(b) == ThinkType::neuro ? 2 : 0, offset, 13.0);
   glPopMatrix();
 }
 

@@ -53,8 +53,8 @@ void play_cursor(WindowState& w, Board& b, WindowEffects& e) {
 }
 
 void toggle_engine(WindowState& w, Board& b, WindowEffects& e) {
-  const bool neuro = engine_of(b) != EngineKind::neuro;
-  set_engine(b, neuro ? EngineKind::neuro : EngineKind::traditional);
+  const bool neuro = engine_of(b) != ThinkType::neuro;
+  set_engine(b, neuro ? ThinkType::neuro : ThinkType::traditional);
   set_message(w, neuro ? kNeuroText : kTraditionalText);
   add_timer(e, WindowTimer::message_timeout, kMessageMs, 0);
   add_timer(e, WindowTimer::animate_icon, kFirstFrameMs, kIconFrames);

@@ -19,7 +19,7 @@ struct HintKey {
   int side;
   int ply;
   int last_move;  // the square of the last move, -1 when none
-  EngineKind engine;
+  ThinkType engine;
   bool operator==(const HintKey&) const = default;
 };
 
