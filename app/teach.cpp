@@ -12,6 +12,7 @@
 #include <numeric>
 #include <random>
 #include <sstream>
+#include <utility>
 
 #include "app/datafile.h"
 #include "app/output_files.h"
@@ -357,7 +358,7 @@ void pass_progress(long done, void* user) { static_cast<Progress*>(user)->show(d
 
 // A cache that is not a regular file, is cut short or holds a position
 // without a labelled legal square is not used (the positions are gathered
-// again and the cache written anew).
+// again and the cache written anew). count -1 keeps all it holds.
 bool read_cache(const char* name, long count, TeachSet& set) {
   PathKind kind = PathKind::missing;
   std::FILE* f = open_regular_file(name, kind);
@@ -368,7 +369,7 @@ bool read_cache(const char* name, long count, TeachSet& set) {
   bool ok = read(magic, sizeof magic) && std::memcmp(magic, kCacheMagic, sizeof magic) == 0 &&
             read(sizes, sizeof sizes);
   const uint64_t held_count = static_cast<uint64_t>(std::max(1L, count / kHeldOutEvery));
-  ok = ok && sizes[0] >= static_cast<uint64_t>(count) && sizes[1] >= held_count &&
+  ok = ok && sizes[0] >= static_cast<uint64_t>(std::max(0L, count)) && sizes[1] >= held_count &&
        sizes[0] <= kMaxPositions && sizes[1] <= kMaxPositions;
   if (ok) {
     set.taught.resize(sizes[0]);
@@ -384,6 +385,7 @@ bool read_cache(const char* name, long count, TeachSet& set) {
     set = TeachSet{};
     return false;
   }
+  if (count < 0) return true;
   set.taught.resize(count);
   set.held.resize(held_count);
   return true;
@@ -417,8 +419,33 @@ bool load_taught(Board& board, NeuralNet& net) {
   return true;
 }
 
+// The rounds of the network's own games add up: this round's positions are
+// appended to those of the earlier rounds (teach-own.pos beside teach.pos),
+// and all of them are taught together with the traditional engine's cached
+// games (engine_cache, when there), so a round does not undo what came
+// before. The held-out positions are those of the own games.
+TeachSet with_earlier_rounds(TeachSet round, const std::string& engine_cache) {
+  std::string own_cache = engine_cache;
+  own_cache.insert(own_cache.size() - 4, "-own");
+  TeachSet set;
+  if (read_cache(own_cache.c_str(), -1, set)) {
+    set.taught.insert(set.taught.end(), round.taught.begin(), round.taught.end());
+    set.held.insert(set.held.end(), round.held.begin(), round.held.end());
+  } else {
+    set = std::move(round);
+  }
+  write_cache(own_cache.c_str(), set);
+  TeachSet engine;
+  if (read_cache(engine_cache.c_str(), -1, engine)) {
+    std::fprintf(stderr, "note: %zu positions of the own games so far, %zu of '%s' taught with them.\n",
+                 set.taught.size(), engine.taught.size(), engine_cache.c_str());
+    set.taught.insert(set.taught.begin(), engine.taught.begin(), engine.taught.end());
+  }
+  return set;
+}
+
 // The labelled positions: from the cache when it holds them, else gathered
-// (and cached, unless they come from the network's own games).
+// (and cached; the network's own games with those of earlier rounds).
 TeachSet labelled_positions(const TeachArgs& args, NeuralNet& net, Progress& progress) {
   std::string cache_name = args.replies ? kTeachRepliesCacheName : kTeachCacheName;
   if (args.level.deeper != 0 || args.level.exact != kEndgamePly)  // teach-d2-e44.pos for -deeper 2 -exact 44
@@ -443,7 +470,8 @@ TeachSet labelled_positions(const TeachArgs& args, NeuralNet& net, Progress& pro
     end_by_signal(stop_signal());
   }
   progress.show(progress.total, true);
-  if (!args.own) write_cache(cache, set);
+  if (args.own) return with_earlier_rounds(std::move(set), cache_name);
+  write_cache(cache, set);
   return set;
 }
 

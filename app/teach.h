@@ -33,7 +33,7 @@ struct TeachArgs {
   int passes = 8;        // 0: only measures the network of the data file
   bool replies = false;  // teach the replies (see TaughtPosition)
   TeacherLevel level;
-  bool own = false;  // games of the network of the data file (not cached)
+  bool own = false;  // games of the network of the data file, added to earlier rounds
 };
 // "-teach N [-passes P] [-replies] [-deeper D] [-exact E] [-own]" (D 0..2,
 // E 36..48); false for anything else.

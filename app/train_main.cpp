@@ -45,7 +45,8 @@ const char* const kUsageText =
     "  positions of its games (P = 8*, 0: only measures; -replies: its replies to\n"
     "  them, as the plane search asks; D = 0*..2: its search D plies deeper;\n"
     "  E = 36..48*: the exact endgame past ply E; -own: games in which the network\n"
-    "  plays one side), and records each pass in 'teach.csv' and 'teach.png'\n";
+    "  plays one side, added to the earlier rounds' and taught with the engine's),\n"
+    "  and records each pass in 'teach.csv' and 'teach.png'\n";
 
 struct Args {
   int games = 0;

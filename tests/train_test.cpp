@@ -188,14 +188,22 @@ TEST_F(Train, RefusesToStartOnABadFile) {
 TEST_F(Train, LinksAtItsFilesAreNotFollowed) {
   write_file(dir_ / "victim", "untouched\n");
   write_file(dir_ / "empty-victim", "");
-  const std::vector<std::string> names = {"train.err", "train.out", "train.csv", "train.gp", "train.png",
-                                          "teach.csv", "teach.gp",  "teach.png", "teach.pos"};
+  const std::vector<std::string> names = {"train.err", "train.out",    "train.csv", "train.gp",
+                                          "train.png", "teach.csv",    "teach.gp",  "teach.png",
+                                          "teach.pos", "teach-own.pos"};
   for (const auto& name : names)
     fs::create_symlink(name == "train.csv" ? "empty-victim" : "victim", dir_ / name);
   const auto r = train("1");
   ASSERT_EQ(r.status, 0) << r.err;
   const auto taught = run_exe(TAVIMOR_TRAIN_EXE, dir_, {"-teach", "100", "-passes", "1"});
   ASSERT_EQ(taught.status, 0) << taught.err;
+  // The rounds of the network's own games add up, taught with the engine's.
+  for (std::uintmax_t round = 0, kept = 0; round < 2; ++round, kept = fs::file_size(dir_ / "teach-own.pos")) {
+    const auto own = run_exe(TAVIMOR_TRAIN_EXE, dir_, {"-teach", "20", "-passes", "1", "-own"});
+    ASSERT_EQ(own.status, 0) << own.err;
+    EXPECT_TRUE(contains(own.err, "of 'teach.pos' taught with them")) << own.err;
+    EXPECT_GT(fs::file_size(dir_ / "teach-own.pos"), kept);
+  }
   EXPECT_EQ(read_file(dir_ / "victim"), "untouched\n");
   EXPECT_EQ(read_file(dir_ / "empty-victim"), "");
   for (const auto& name : names) EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / name))) << name;
