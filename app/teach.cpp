@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +37,7 @@ constexpr int kBatch = 256;           // positions a minibatch
 constexpr float kTeachRate = 0.003f;  // Adam's rate at the first pass
 constexpr int kFailed = 1;
 constexpr uint32_t kGatherSeed = 20261209u;
-constexpr char kCacheMagic[8] = {'T', 'V', 'T', 'E', 'A', 'C', 'H', '2'};
+constexpr char kCacheMagic[8] = {'T', 'V', 'T', 'E', 'A', 'C', 'H', '3'};
 
 int lowest_square(uint64_t set) { return std::countr_zero(set); }
 
@@ -44,6 +45,10 @@ int lowest_square(uint64_t set) { return std::countr_zero(set); }
 float pass_rate(int pass, int passes) {
   return kTeachRate * (1.0f - 0.9f * static_cast<float>(pass) / static_cast<float>(passes));
 }
+
+// The value a side's best moves are taught when it ends its game
+// `difference` stones ahead (-64..64).
+float outcome_value(int difference) { return std::tanh(static_cast<float>(difference) / 16.0f); }
 
 // The best-ranked legal square of a position by rank[], or -1.
 int best_by(const float* rank, uint64_t legal) {
@@ -66,6 +71,7 @@ struct Teacher {
   long steps = 0;
   uint64_t legal[kBatch] = {};
   uint64_t best[kBatch] = {};
+  float value[kBatch] = {};
 };
 
 void TeacherDeleter::operator()(Teacher* t) const { delete t; }
@@ -143,6 +149,8 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLev
   while (check_end(*board) == 0) {
     TaughtPosition t{net_position(current_plane(*board), board->ply == 0), 0, 0};
     t.legal = t.position.legal;
+    t.outcome = board->side;  // until the game ends
+    t.ply = board->ply;
     if (board->ply < opening) {
       uint64_t s = t.position.legal;
       for (int skip = static_cast<int>(rng() % std::popcount(s)); skip > 0; --skip) s &= s - 1;
@@ -171,10 +179,13 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLev
       if (play(*board, square_row(lowest_square(s)), square_col(lowest_square(s))) == 0) break;
     }
   }
+  const int difference = board->discs1 - board->discs2;
+  for (TaughtPosition& t : game) t.outcome = t.outcome == 1 ? difference : -difference;
   if (replies && !game.empty()) {
     for (size_t k = 0; k + 1 < game.size(); ++k) {
       game[k].best = game[k + 1].best;
       game[k].legal = game[k + 1].legal;
+      game[k].outcome = game[k + 1].outcome;
     }
     game.pop_back();
   }
@@ -232,12 +243,19 @@ Agreement agreement(const NeuralNet& net, const std::vector<TaughtPosition>& set
   for (const auto& s : scores)
     for (int q = 0; q < 64; ++q) mean[q] += s[q] / static_cast<float>(n);
   long hits = 0, same = 0;
+  double value_mean = 0.0, value_square = 0.0;
   for (long i = 0; i < n; ++i) {
+    const double value = outcome_value(set[i].outcome);
+    value_mean += value / static_cast<double>(n);
+    value_square += value * value / static_cast<double>(n);
     const int choice = best_by(scores[i].data(), set[i].legal);
     if (choice < 0) continue;
     hits += (set[i].best >> choice & 1) != 0;
     same += choice == best_by(mean, set[i].legal);
+    const double miss = scores[i][choice] - value;
+    a.value_error += miss * miss / static_cast<double>(n);
   }
+  a.value_spread = value_square - value_mean * value_mean;
   // Dead neurons, through the batched forward pass.
   BackpropWork work = make_backprop_work(kBatch);
   bool alive[3][kSlots] = {};
@@ -288,9 +306,11 @@ double teach_pass(Teacher& teacher, NeuralNet& net, const std::vector<TaughtPosi
       backprop_input(teacher.work, i, t.position);
       teacher.legal[i] = t.legal;
       teacher.best[i] = t.best;
+      teacher.value[i] = outcome_value(t.outcome);
     }
     backprop_forward(net, teacher.work, count);
-    loss += backprop_gradient(net, teacher.work, teacher.legal, teacher.best, count, teacher.grad);
+    loss += backprop_gradient(net, teacher.work, teacher.legal, teacher.best, count, teacher.grad,
+                              teacher.value);
     // The step along the mean gradient of the minibatch.
     const float scale = 1.0f / static_cast<float>(count);
     for (float& g : teacher.grad.bias) g *= scale;
@@ -303,14 +323,14 @@ double teach_pass(Teacher& teacher, NeuralNet& net, const std::vector<TaughtPosi
 }
 
 std::string teach_record_header() {
-  return "pass,positions,loss,agreement,preference,table,dead1,dead2,dead3,seconds\n";
+  return "pass,positions,loss,agreement,preference,table,dead1,dead2,dead3,seconds,value_error\n";
 }
 
 std::string teach_record_line(int pass, long positions, double loss, const Agreement& a, double table,
                               double seconds) {
   char line[200];
-  std::snprintf(line, sizeof line, "%d,%ld,%.4f,%.4f,%.4f,%.4f,%d,%d,%d,%.1f\n", pass, positions, loss,
-                a.teacher, a.preference, table, a.dead[0], a.dead[1], a.dead[2], seconds);
+  std::snprintf(line, sizeof line, "%d,%ld,%.4f,%.4f,%.4f,%.4f,%d,%d,%d,%.1f,%.4f\n", pass, positions, loss,
+                a.teacher, a.preference, table, a.dead[0], a.dead[1], a.dead[2], seconds, a.value_error);
   return line;
 }
 
@@ -494,8 +514,9 @@ void teach_passes(const TeachArgs& args, NeuralNet& net, const TeachSet& set, do
     progress.show(progress.total, true);
     std::fprintf(stderr,
                  "pass %d: loss %.3f, held-out agreement %.1f %%, choice = fixed preference %.1f %%, dead "
-                 "neurons %d, %d, %d\n",
-                 pass, loss, 100.0 * a.teacher, 100.0 * a.preference, a.dead[0], a.dead[1], a.dead[2]);
+                 "neurons %d, %d, %d, outcome error %.3f (a constant: %.3f)\n",
+                 pass, loss, 100.0 * a.teacher, 100.0 * a.preference, a.dead[0], a.dead[1], a.dead[2],
+                 a.value_error, a.value_spread);
   }
 }
 

@@ -46,10 +46,13 @@ bool parse_teach_args(int argc, char** argv, TeachArgs& args);
 // (the other side's reply, among the squares legal then): what the neural
 // search asks of the network, which scores the replies to a move from the
 // plane that move was played from.
+// Also how the game ended: the final disc difference for the side to move.
 struct TaughtPosition {
   NetPosition position;
   uint64_t best;
   uint64_t legal;  // the squares the choice is among
+  int32_t outcome = 0;
+  int32_t ply = 0;
 };
 
 // Positions of the traditional engine's games, and those of every 20th game
@@ -72,11 +75,16 @@ TeachSet gather_positions(long count, uint32_t seed, bool (*progress)(long done,
 // teacher's best moves, and the share whose choice equals the network's
 // fixed square preference (the legal square of the best mean score over the
 // set).
-// Also the neurons of layers 1 to 3 that give 0 on every position of the set.
+// Also the neurons of layers 1 to 3 that give 0 on every position of the set,
+// and how well the best legal score foretells each game's outcome: its mean
+// squared difference from the taught value (value_error), beside that of
+// the values' own mean (value_spread, what one constant foretells).
 struct Agreement {
   double teacher = 0.0;
   double preference = 0.0;
   int dead[3] = {};
+  double value_error = 0.0;
+  double value_spread = 0.0;
 };
 Agreement agreement(const NeuralNet& net, const std::vector<TaughtPosition>& set);
 // The agreement of a fixed table: each square ranked by how often it was a

@@ -109,7 +109,7 @@ void backprop_scores(const BackpropWork& work, int i, float* scores) {
   fold_scores(row_of(work.act[kLayers - 1], i), scores);
 }
 
-double backprop_loss(const float* scores, uint64_t legal, uint64_t taught) {
+double backprop_loss(const float* scores, uint64_t legal, uint64_t taught, const float* value) {
   if (taught == 0) return 0.0;
   double top = -1e30;
   for (int q = 0; q < 64; ++q)
@@ -125,11 +125,16 @@ double backprop_loss(const float* scores, uint64_t legal, uint64_t taught) {
       ++taught_count;
     }
   }
-  return std::log(sum) - taught_sum / taught_count;
+  double miss2 = 0.0;
+  for (uint64_t t = value != nullptr ? taught : 0; t != 0; t &= t - 1) {
+    const double miss = static_cast<double>(scores[std::countr_zero(t)]) - *value;
+    miss2 += miss * miss;
+  }
+  return std::log(sum) - taught_sum / taught_count + kValueWeight * miss2 / taught_count;
 }
 
 double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_t* legal,
-                         const uint64_t* taught, int count, Gradient& grad) {
+                         const uint64_t* taught, int count, Gradient& grad, const float* value) {
   std::fill(grad.bias.begin(), grad.bias.end(), 0.0f);
   std::fill(grad.weight.begin(), grad.weight.end(), 0.0f);
   constexpr int out = kLayers - 1;
@@ -144,7 +149,7 @@ double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_
     if (taught[i] == 0) continue;
     float scores[64];
     backprop_scores(work, i, scores);
-    loss += backprop_loss(scores, lg, taught[i]);
+    loss += backprop_loss(scores, lg, taught[i], value != nullptr ? &value[i] : nullptr);
     double top = -1e30, sum = 0.0;
     for (int q = 0; q < 64; ++q)
       if (lg >> q & 1) top = std::max(top, static_cast<double>(kLossSharpness * scores[q]));
@@ -156,7 +161,11 @@ double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_
       if (!(lg >> q & 1)) continue;
       const double p = std::exp(kLossSharpness * scores[q] - top) / sum;
       const double share = (taught[i] >> q & 1) ? 1.0 / taught_count : 0.0;
-      const float d_score = static_cast<float>(kLossSharpness * (p - share));
+      float d_score = static_cast<float>(kLossSharpness * (p - share));
+      if (value != nullptr && share > 0.0) {
+        const double miss = static_cast<double>(scores[q]) - value[i];
+        d_score += static_cast<float>(2.0 * kValueWeight * share * miss);
+      }
       for (int m = 0; m < 8; ++m) {
         const int k = q + 64 * m;
         const float sign = m % 2 == 0 ? 0.125f : -0.125f;

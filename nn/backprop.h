@@ -13,6 +13,12 @@
 // moves along the product of the error of the neuron it feeds and the
 // activation it reads; every bias along the error of its own neuron.
 //
+// The teaching run also knows how each game ended: it adds the squared
+// difference between the scores of the taught squares and that outcome (see
+// kValueWeight). The softmax alone leaves each position's scores free up to
+// a constant, yet the neural search subtracts the scores of different
+// positions; the outcome fixes that constant to how good the position is.
+//
 // The batched passes compute in single precision through matrix products
 // (OpenBLAS when the build has it), in their own order: their activations
 // agree with the program's evaluation to rounding, not bit for bit. The
@@ -31,6 +37,11 @@ inline constexpr float kParamBound = 8.0f;
 // Weight decay per unit of rate: each step also pulls every weight towards 0
 // by rate x kWeightDecay x weight.
 inline constexpr float kWeightDecay = 0.0005f;
+// With values: the score of each taught square of position i is also drawn
+// towards value[i] (the game's outcome for its side to move), adding
+// kValueWeight x the mean squared difference over the taught squares, so
+// that scores of different positions compare as the search compares them.
+inline constexpr float kValueWeight = 4.0f;
 // The rate of the step -learn backprop takes for each move it learns.
 inline constexpr float kOnlineRate = 0.01f;
 
@@ -66,7 +77,7 @@ void backprop_forward(const NeuralNet& net, BackpropWork& work, int count);
 // taught[i] are the square sets of position i (taught within legal); a
 // position with no taught square adds nothing.
 double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_t* legal,
-                         const uint64_t* taught, int count, Gradient& grad);
+                         const uint64_t* taught, int count, Gradient& grad, const float* value = nullptr);
 // One step along grad: w -= rate (grad + kWeightDecay w) (no decay for the
 // biases), then every parameter is clamped to the bound. Only the slots the
 // forward pass uses change. Refreshes the transposed weights.
@@ -80,8 +91,8 @@ void backprop_apply_adam(NeuralNet& net, const Gradient& grad, Gradient& first, 
 
 // The square scores of a position from the batched forward pass (row i).
 void backprop_scores(const BackpropWork& work, int i, float* scores);
-// The loss of one position with the given scores.
-double backprop_loss(const float* scores, uint64_t legal, uint64_t taught);
+// The loss of one position with the given scores (and its value).
+double backprop_loss(const float* scores, uint64_t legal, uint64_t taught, const float* value = nullptr);
 
 // The -learn backprop step: one position's gradient at kOnlineRate. Expects
 // net_encode's inputs in net.act[0] and its target in net.delta[4][0..63];

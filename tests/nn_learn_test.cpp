@@ -203,7 +203,7 @@ TEST(NnLearn, SlotsPastTheCountsAreUntouched) {
 // The backprop rule's gradient against central differences of its loss
 // (with the smooth squash), for the bias and the weight of the largest
 // gradient in every layer: the chain through the squashes, the ramps and
-// each layer's scale.
+// each layer's scale, with the value term of the teaching run.
 TEST(NnBackprop, GradientMatchesFiniteDifferences) {
   std::mt19937 rng(7);
   auto net = zero_net();
@@ -213,6 +213,7 @@ TEST(NnBackprop, GradientMatchesFiniteDifferences) {
   work.smooth = true;
   NetPosition positions[kCount];
   uint64_t legal[kCount], taught[kCount];
+  const float value[kCount] = {0.75f, -0.5f, 0.0f};
   for (int i = 0; i < kCount; ++i) {
     const auto b = random_game(rng, 6 + 9 * i);
     positions[i] = net_position(current_plane(*b), b->ply == 0);
@@ -226,13 +227,13 @@ TEST(NnBackprop, GradientMatchesFiniteDifferences) {
     float scores[64];
     for (int i = 0; i < kCount; ++i) {
       backprop_scores(work, i, scores);
-      sum += backprop_loss(scores, legal[i], taught[i]);
+      sum += backprop_loss(scores, legal[i], taught[i], &value[i]);
     }
     return sum;
   };
   loss();
   Gradient grad;
-  const double at = backprop_gradient(*net, work, legal, taught, kCount, grad);
+  const double at = backprop_gradient(*net, work, legal, taught, kCount, grad, value);
   EXPECT_NEAR(at, loss(), 1e-9);
   const auto check = [&](float* param, const float* g, int n, const char* what, int layer) {
     const int i = static_cast<int>(

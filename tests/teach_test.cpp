@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -21,6 +22,7 @@ TEST(Teach, AgreementRisesAboveAFixedTable) {
     for (const TaughtPosition& t : *part) {
       ASSERT_NE(t.best, 0u);
       ASSERT_EQ(t.best & ~t.position.legal, 0u) << "a best move that is not legal";
+      ASSERT_LE(std::abs(t.outcome), 64);
     }
   std::mt19937 rng(3);
   auto net = zero_net();
@@ -39,6 +41,8 @@ TEST(Teach, AgreementRisesAboveAFixedTable) {
   EXPECT_GT(after.teacher, table + 0.03) << "before " << before.teacher;
   EXPECT_GT(after.teacher, before.teacher + 0.05);
   EXPECT_LT(after.preference, 0.8) << "a network that learned one order of squares";
+  // The best score foretells how the game ends better than one constant.
+  EXPECT_LT(after.value_error, 0.8 * after.value_spread) << "before " << before.value_error;
   EXPECT_EQ(teach_record_line(2, 40000, 1.5, after, table, 3.0).rfind("2,40000,1.5000,", 0), 0u);
 }
 
