@@ -309,8 +309,8 @@ double teach_pass(Teacher& teacher, NeuralNet& net, const std::vector<TaughtPosi
       teacher.value[i] = outcome_value(t.outcome);
     }
     backprop_forward(net, teacher.work, count);
-    loss += backprop_gradient(net, teacher.work, teacher.legal, teacher.best, count, teacher.grad,
-                              teacher.value);
+    loss +=
+        backprop_gradient(net, teacher.work, teacher.legal, teacher.best, count, teacher.grad, teacher.value);
     // The step along the mean gradient of the minibatch.
     const float scale = 1.0f / static_cast<float>(count);
     for (float& g : teacher.grad.bias) g *= scale;
