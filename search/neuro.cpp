@@ -85,15 +85,6 @@ constexpr int kFirstBatch = 2;
 float neuro_node(NeuroWorker& w, const Node& n, int depth, const float* c, const float* own, float alpha,
                  float beta);
 
-// Evaluates the first `count` of w.pending into their destinations.
-void evaluate_pending(NeuroWorker& w, int count) {
-  float results[kMaxReplies + 1][64];
-  net_evaluate_batch(*w.net, *w.batch, w.pending, count, results);
-  for (int k = 0; k < count; ++k) std::memcpy(*w.pending_out[k], results[k], sizeof results[k]);
-  w.evaluations += static_cast<uint64_t>(count);
-  ++w.batches;
-}
-
 // The best reply of node n (replies scored by c = bias + the scores of the
 // plane moved from) within (a, b), fail-soft. Below the depth limit the
 // replies' own replies are scored by `own`, the evaluation of n's plane;
@@ -236,13 +227,6 @@ float neuro_root_move(SearchContext& ctx, const NeuroRoot& root, NeuroWorker* w,
 }
 
 }  // namespace
-
-std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net, const std::atomic<int>* stop) {
-  auto w = std::make_unique<NeuroWorker>();
-  w->net = &net;
-  w->stop = stop;
-  return w;
-}
 
 float neuro_search_window(NeuroWorker& w, const Board& b, int depth, int row, int col, float alpha,
                           float beta) {

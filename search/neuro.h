@@ -23,23 +23,6 @@ float neuro_search(SearchContext& ctx, Board& board, int depth, int row, int col
 // deep_search_reference).
 float neuro_search_reference(SearchContext& ctx, Board& board, int depth, int row, int col);
 
-// Working state of the fast search on one thread: batch scratch for the
-// network, the scores of the positions being searched, and counters.
-// Processor only.
-struct NeuroWorker {
-  const NeuralNet* net;
-  std::unique_ptr<NetBatch> batch = make_net_batch();
-  uint64_t nodes = 0;                          // moves played
-  uint64_t evaluations = 0;                    // positions evaluated
-  uint64_t batches = 0;                        // calls of the batched evaluation
-  const std::atomic<int>* stop = nullptr;      // the engine call's stop (SearchContext.stop)
-  float own[kNeuroDepth][64];                  // a node's own evaluation, when it makes it
-  float scores[kNeuroDepth][kMaxReplies][64];  // its children's, at each depth
-  NetPosition pending[kMaxReplies + 1];        // a batch being gathered
-  float (*pending_out[kMaxReplies + 1])[64];   // and where its scores go
-};
-std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net, const std::atomic<int>* stop = nullptr);
-
 // The fast search with a window (see deep_search_window) and w's network.
 // The board is only read. A record whose ply runs ahead of its stones, or a
 // square play() would refuse, goes to the reference (on a copy) with its

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -25,25 +24,9 @@ void move_values(const float* own, float* c) {
   for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + own[i];
 }
 
-struct Worker {
-  const NeuralNet* net = nullptr;
-  const std::atomic<int>* stop = nullptr;
-  std::unique_ptr<NetBatch> batch = make_net_batch();
-  uint64_t nodes = 0, evaluations = 0, batches = 0;
-  float scores[kLimit + 1][kMaxReplies][64];  // the children's evaluations at each depth
-  NetPosition pending[kMaxReplies];
-  int pending_index[kMaxReplies];
-};
-
-void evaluate(Worker& w, const NeuralNet& net, const NetPosition* p, int count, float (*out)[64]) {
-  net_evaluate_batch(net, *w.batch, p, count, out);
-  w.evaluations += static_cast<uint64_t>(count);
-  ++w.batches;
-}
-
 // The value of spot n at depth from the side that moved into it, within
 // (alpha, beta), fail-soft; own: the evaluation of n's position.
-float node_value(Worker& w, const Node& n, int depth, const float* own, float alpha, float beta) {
+float node_value(NeuroWorker& w, const Node& n, int depth, const float* own, float alpha, float beta) {
   if (n.over) return end_value(n);
   if (stop_requested(w.stop)) return 0.0f;  // abandoned: any value will do
   float c[64];
@@ -62,20 +45,16 @@ float node_value(Worker& w, const Node& n, int depth, const float* own, float al
     Node child[kMaxReplies];
     int square[kMaxReplies];
     const int count = children_best_first(n, c, child, square);
-    float(*const scores)[64] = w.scores[depth + 1];
+    float(*const scores)[64] = w.scores[depth];
     int evaluated = 0;
     const auto evaluate_up_to = [&](int upto) {
       int pending = 0;
       for (int k = evaluated; k < upto; ++k) {
         if (child[k].over) continue;
         w.pending[pending] = net_view(child[k]);
-        w.pending_index[pending++] = k;
+        w.pending_out[pending++] = &scores[k];
       }
-      if (pending > 0) {
-        float out[kMaxReplies][64];
-        evaluate(w, *w.net, w.pending, pending, out);
-        for (int i = 0; i < pending; ++i) std::memcpy(scores[w.pending_index[i]], out[i], sizeof out[i]);
-      }
+      if (pending > 0) evaluate_pending(w, pending);
       evaluated = upto;
     };
     evaluate_up_to(std::min(count, kFirst));
@@ -156,27 +135,22 @@ int think_neuro_position(SearchContext& ctx, const ThinkOptions& options) {
   float best = kNoNeuroScore;
   float scores[64];
   const RootChoice choice = choose_parallel_with(
-      live, best, kNoNeuroScore,
-      [&] {
-        auto w = std::make_unique<Worker>();
-        w->net = &net;
-        w->stop = ctx.stop;
-        return w;
-      },
-      [&](std::unique_ptr<Worker>& w, Board& copy, int s, float best_now) {
+      live, best, kNoNeuroScore, [&] { return make_neuro_worker(net, ctx.stop); },
+      [&](std::unique_ptr<NeuroWorker>& w, Board& copy, int s, float best_now) {
         const Node n = root_spot(copy, root, s);
         ++w->nodes;
         float first[1][64] = {};
         if (!n.over) {
-          const NetPosition p = net_view(n);
-          evaluate(*w, net, &p, 1, first);
+          w->pending[0] = net_view(n);
+          w->pending_out[0] = &first[0];
+          evaluate_pending(*w, 1);
         }
         // Only a score of best_now or more matters.
         const bool bounded = options.all == nullptr && best_now != kNoNeuroScore;
         const float beta = bounded ? minus_at_most(c[s], std::nextafter(best_now, -kInfinity)) : kInfinity;
         return c[s] - node_value(*w, n, 0, first[0], -kInfinity, beta);
       },
-      [stats](std::unique_ptr<Worker>& w) {
+      [stats](std::unique_ptr<NeuroWorker>& w) {
         if (stats == nullptr) return;
         stats->nodes += w->nodes;
         stats->evaluations += w->evaluations;

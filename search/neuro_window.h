@@ -5,9 +5,12 @@
 // through the float rounding on the safe side.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
 
 #include "nn/network.h"
 #include "search/bitboard.h"
@@ -127,4 +130,36 @@ inline int children_best_first(const Node& n, const float* c, Node* child, int* 
     child[k] = node_after(me, opp, s, n.changed, n.moves);
   }
   return count;
+}
+
+// Working state of the fast search on one thread: batch scratch for the
+// network, the scores of the positions being searched, and counters.
+// Processor only. Both neural searches run on it.
+struct NeuroWorker {
+  const NeuralNet* net;
+  std::unique_ptr<NetBatch> batch = make_net_batch();
+  uint64_t nodes = 0;                          // moves played
+  uint64_t evaluations = 0;                    // positions evaluated
+  uint64_t batches = 0;                        // calls of the batched evaluation
+  const std::atomic<int>* stop = nullptr;      // the engine call's stop (SearchContext.stop)
+  float own[kNeuroDepth][64];                  // a node's own evaluation, when it makes it
+  float scores[kNeuroDepth][kMaxReplies][64];  // its children's, at each depth
+  NetPosition pending[kMaxReplies + 1];        // a batch being gathered
+  float (*pending_out[kMaxReplies + 1])[64];   // and where its scores go
+};
+inline std::unique_ptr<NeuroWorker> make_neuro_worker(const NeuralNet& net,
+                                                      const std::atomic<int>* stop = nullptr) {
+  auto w = std::make_unique<NeuroWorker>();
+  w->net = &net;
+  w->stop = stop;
+  return w;
+}
+
+// Evaluates the first `count` of w.pending into their destinations, counted.
+inline void evaluate_pending(NeuroWorker& w, int count) {
+  float results[kMaxReplies + 1][64];
+  net_evaluate_batch(*w.net, *w.batch, w.pending, count, results);
+  for (int k = 0; k < count; ++k) std::memcpy(*w.pending_out[k], results[k], sizeof results[k]);
+  w.evaluations += static_cast<uint64_t>(count);
+  ++w.batches;
 }
