@@ -46,7 +46,8 @@ bool parse_teach_args(int argc, char** argv, TeachArgs& args);
 // (the other side's reply, among the squares legal then): what the neural
 // search asks of the network, which scores the replies to a move from the
 // plane that move was played from.
-// Also how the game ended: the final disc difference for the side to move.
+// Also how the game ended (the final disc difference for the side to move)
+// and the position's ply. The cache holds these records as they are.
 struct TaughtPosition {
   NetPosition position;
   uint64_t best;
@@ -54,6 +55,7 @@ struct TaughtPosition {
   int32_t outcome = 0;
   int32_t ply = 0;
 };
+static_assert(sizeof(TaughtPosition) == sizeof(NetPosition) + 24, "no padding in a cached record");
 
 // Positions of the traditional engine's games, and those of every 20th game
 // held out of the teaching.
