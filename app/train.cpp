@@ -260,7 +260,8 @@ std::string plot_script(const std::vector<GameRow>& rows, const std::string& png
        std::to_string(kShareWindow) +
        "', \\\n"
        "     50 with lines dt 2 lc rgb 'gray' notitle\n"
-       "set ylabel 'standard deviation of the weights'\nset yrange [0:*]\nset offsets 0, 0, graph 0.15, 0\n"
+       "set ylabel 'standard deviation of the weights'\nset yrange [0:*]\n"
+       "set offsets graph 0.01, graph 0.01, graph 0.15, 0\n"
        "plot for [i=0:3] $games using 1:(column(4 + i)) with lines lw 2 title sprintf('weights n%d', i)\n"
        "unset multiplot\n";
   return s;
