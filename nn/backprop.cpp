@@ -133,46 +133,54 @@ double backprop_loss(const float* scores, uint64_t legal, uint64_t taught, const
   return std::log(sum) - taught_sum / taught_count + kValueWeight * miss2 / taught_count;
 }
 
+namespace {
+
+// The errors of the output layer of position i (work.error[4], row i); the
+// position's loss.
+double output_errors(BackpropWork& work, int i, uint64_t legal, uint64_t taught, const float* value) {
+  constexpr int out = kLayers - 1;
+  float* e = row_of(work.error[out], i);
+  std::fill(e, e + kSlots, 0.0f);
+  const uint64_t lg = legal | taught;
+  if (taught == 0) return 0.0;
+  float scores[64];
+  backprop_scores(work, i, scores);
+  double top = -1e30, sum = 0.0;
+  for (int q = 0; q < 64; ++q)
+    if (lg >> q & 1) top = std::max(top, static_cast<double>(kLossSharpness * scores[q]));
+  for (int q = 0; q < 64; ++q)
+    if (lg >> q & 1) sum += std::exp(kLossSharpness * scores[q] - top);
+  const int taught_count = std::popcount(taught);
+  const float* a = row_of(work.act[out], i);
+  // d loss / d score(q) = sharpness (p(q) - taught share) (+ the value
+  // term's), spread over the eight outputs that fold into square q (each
+  // with weight +-1/8), times the squash's slope.
+  for (int q = 0; q < 64; ++q) {
+    if (!(lg >> q & 1)) continue;
+    const double p = std::exp(kLossSharpness * scores[q] - top) / sum;
+    const double share = (taught >> q & 1) ? 1.0 / taught_count : 0.0;
+    float d_score = static_cast<float>(kLossSharpness * (p - share));
+    if (value != nullptr && share > 0.0)
+      d_score += static_cast<float>(2.0 * kValueWeight * share * (static_cast<double>(scores[q]) - *value));
+    for (int m = 0; m < 8; ++m) {
+      const int k = q + 64 * m;
+      const float sign = m % 2 == 0 ? 0.125f : -0.125f;
+      e[k] = sign * d_score * squash_slope(a[k]);
+    }
+  }
+  return backprop_loss(scores, lg, taught, value);
+}
+
+}  // namespace
+
 double backprop_gradient(const NeuralNet& net, BackpropWork& work, const uint64_t* legal,
                          const uint64_t* taught, int count, Gradient& grad, const float* value) {
   std::fill(grad.bias.begin(), grad.bias.end(), 0.0f);
   std::fill(grad.weight.begin(), grad.weight.end(), 0.0f);
   constexpr int out = kLayers - 1;
   double loss = 0.0;
-  // The output errors: d loss / d score(q) = sharpness (p(q) - taught share),
-  // spread over the eight outputs that fold into square q (each with weight
-  // +-1/8), times the squash's slope.
-  for (int i = 0; i < count; ++i) {
-    float* e = row_of(work.error[out], i);
-    std::fill(e, e + kSlots, 0.0f);
-    const uint64_t lg = legal[i] | taught[i];
-    if (taught[i] == 0) continue;
-    float scores[64];
-    backprop_scores(work, i, scores);
-    loss += backprop_loss(scores, lg, taught[i], value != nullptr ? &value[i] : nullptr);
-    double top = -1e30, sum = 0.0;
-    for (int q = 0; q < 64; ++q)
-      if (lg >> q & 1) top = std::max(top, static_cast<double>(kLossSharpness * scores[q]));
-    for (int q = 0; q < 64; ++q)
-      if (lg >> q & 1) sum += std::exp(kLossSharpness * scores[q] - top);
-    const int taught_count = std::popcount(taught[i]);
-    const float* a = row_of(work.act[out], i);
-    for (int q = 0; q < 64; ++q) {
-      if (!(lg >> q & 1)) continue;
-      const double p = std::exp(kLossSharpness * scores[q] - top) / sum;
-      const double share = (taught[i] >> q & 1) ? 1.0 / taught_count : 0.0;
-      float d_score = static_cast<float>(kLossSharpness * (p - share));
-      if (value != nullptr && share > 0.0) {
-        const double miss = static_cast<double>(scores[q]) - value[i];
-        d_score += static_cast<float>(2.0 * kValueWeight * share * miss);
-      }
-      for (int m = 0; m < 8; ++m) {
-        const int k = q + 64 * m;
-        const float sign = m % 2 == 0 ? 0.125f : -0.125f;
-        e[k] = sign * d_score * squash_slope(a[k]);
-      }
-    }
-  }
+  for (int i = 0; i < count; ++i)
+    loss += output_errors(work, i, legal[i], taught[i], value != nullptr ? &value[i] : nullptr);
   for (int L = out; L >= 1; --L) {
     const int n = NAC[L], n_in = NAC[L - 1];
     // Through the scale: raw r_j enters as bsd r_j, and bsd = 0.5 / sqrt(v)
