@@ -149,8 +149,7 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLev
   while (check_end(*board) == 0) {
     TaughtPosition t{net_position(current_plane(*board), board->ply == 0), 0, 0};
     t.legal = t.position.legal;
-    t.outcome = board->side;  // until the game ends
-    t.ply = board->ply;
+    t.side = board->side;
     if (board->ply < opening) {
       uint64_t s = t.position.legal;
       for (int skip = static_cast<int>(rng() % std::popcount(s)); skip > 0; --skip) s &= s - 1;
@@ -180,11 +179,12 @@ std::vector<TaughtPosition> teacher_game(uint32_t seed, bool replies, TeacherLev
     }
   }
   const int difference = board->discs1 - board->discs2;
-  for (TaughtPosition& t : game) t.outcome = t.outcome == 1 ? difference : -difference;
+  for (TaughtPosition& t : game) t.outcome = t.side == 1 ? difference : -difference;
   if (replies && !game.empty()) {
     for (size_t k = 0; k + 1 < game.size(); ++k) {
       game[k].best = game[k + 1].best;
       game[k].legal = game[k + 1].legal;
+      game[k].side = game[k + 1].side;
       game[k].outcome = game[k + 1].outcome;
     }
     game.pop_back();

@@ -46,14 +46,14 @@ bool parse_teach_args(int argc, char** argv, TeachArgs& args);
 // (the other side's reply, among the squares legal then): what the neural
 // search asks of the network, which scores the replies to a move from the
 // plane that move was played from.
-// Also how the game ended (the final disc difference for the side to move)
-// and the position's ply. The cache holds these records as they are.
+// Also how the game ended, the final disc difference for the colour to
+// move, and that colour. The cache holds these records as they are.
 struct TaughtPosition {
   NetPosition position;
   uint64_t best;
   uint64_t legal;  // the squares the choice is among
   int32_t outcome = 0;
-  int32_t ply = 0;
+  int32_t side = 0;
 };
 static_assert(sizeof(TaughtPosition) == sizeof(NetPosition) + 24, "no padding in a cached record");
 

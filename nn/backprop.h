@@ -37,10 +37,8 @@ inline constexpr float kParamBound = 8.0f;
 // Weight decay per unit of rate: each step also pulls every weight towards 0
 // by rate x kWeightDecay x weight.
 inline constexpr float kWeightDecay = 0.0005f;
-// With values: the score of each taught square of position i is also drawn
-// towards value[i] (the game's outcome for its side to move), adding
-// kValueWeight x the mean squared difference over the taught squares, so
-// that scores of different positions compare as the search compares them.
+// The weight of the outcome term: kValueWeight x the mean squared difference
+// between the taught squares' scores and value[i].
 inline constexpr float kValueWeight = 4.0f;
 // The rate of the step -learn backprop takes for each move it learns.
 inline constexpr float kOnlineRate = 0.01f;

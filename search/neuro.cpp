@@ -125,7 +125,7 @@ float neuro_replies(NeuroWorker& w, const Node& n, int depth, const float* c, co
   };
   evaluate_up_to(count < kFirstBatch ? count : kFirstBatch);
   float child_c[64];
-  for (int i = 0; i < 64; ++i) child_c[i] = square_bias[i] + own[i];
+  move_values(own, child_c);
 
   float best = -kInfinity;
   for (int k = 0; k < count && !stop_requested(w.stop); ++k) {
@@ -206,7 +206,7 @@ NeuroRoot neuro_root(SearchContext& ctx, bool side_by_side, SearchStats* stats) 
     stats->evaluations += last_move ? 2 : 1;
     ++stats->batches;
   }
-  for (int i = 0; i < 64; ++i) r.c[i] = square_bias[i] + r.scores[0][i];
+  move_values(r.scores[0], r.c);
   return r;
 }
 
@@ -241,7 +241,7 @@ float neuro_search_window(NeuroWorker& w, const Board& b, int depth, int row, in
   ++w.evaluations;
   ++w.batches;
   float c[64];
-  for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + s[i];
+  move_values(s, c);
   return neuro_move(w, b, root, depth, square_of(row, col), c, alpha, beta);
 }
 
@@ -277,13 +277,7 @@ int think_neuro(SearchContext& ctx, const ThinkOptions& options) {
                 [&](std::unique_ptr<NeuroWorker>& w, Board& b, int s, float best_now) {
                   return neuro_root_move(ctx, root, w.get(), b, s, wanted ? kNoNeuroScore : best_now);
                 },
-                [stats = options.stats](std::unique_ptr<NeuroWorker>& w) {
-                  if (stats == nullptr) return;
-                  stats->nodes += w->nodes;
-                  stats->evaluations += w->evaluations;
-                  stats->batches += w->batches;
-                },
-                wanted)
+                add_worker_counts(options.stats), wanted)
           : choose_sequential(
                 live, best, kNoNeuroScore,
                 [&](Board& b, int s) { return neuro_root_move(ctx, root, nullptr, b, s, kNoNeuroScore); },

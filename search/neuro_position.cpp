@@ -19,11 +19,6 @@ float end_value(const Node& n) {
   return times(count_of(n.x) > count_of(n.y) ? kWinScore : -kWinScore, kPlyFactor);
 }
 
-// The values of the moves of a position with the scores own: bias + score.
-void move_values(const float* own, float* c) {
-  for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + own[i];
-}
-
 // The value of spot n at depth from the side that moved into it, within
 // (alpha, beta), fail-soft; own: the evaluation of n's position.
 float node_value(NeuroWorker& w, const Node& n, int depth, const float* own, float alpha, float beta) {
@@ -150,13 +145,7 @@ int think_neuro_position(SearchContext& ctx, const ThinkOptions& options) {
         const float beta = bounded ? minus_at_most(c[s], std::nextafter(best_now, -kInfinity)) : kInfinity;
         return c[s] - node_value(*w, n, 0, first[0], -kInfinity, beta);
       },
-      [stats](std::unique_ptr<NeuroWorker>& w) {
-        if (stats == nullptr) return;
-        stats->nodes += w->nodes;
-        stats->evaluations += w->evaluations;
-        stats->batches += w->batches;
-      },
-      options.all != nullptr ? scores : nullptr);
+      add_worker_counts(stats), options.all != nullptr ? scores : nullptr);
   if (stop_requested(ctx.stop)) return 0;
   ctx.value = neuro_root_value(best);
   report_root_scores(live, scores, options.all, neuro_root_value);

@@ -14,6 +14,7 @@
 
 #include "nn/network.h"
 #include "search/bitboard.h"
+#include "search/root.h"
 #include "search/search.h"
 
 // The searches recurse while depth < kNeuroDepth: the root move and four plies.
@@ -33,6 +34,11 @@ inline constexpr float square_bias[64] = {
      0.5f, -0.2f, -0.1f, -0.1f, -0.1f, -0.1f, -0.2f,  0.5f,
 };
 // clang-format on
+
+// The values of a position's moves: c = bias + the scores it was given.
+inline void move_values(const float* scores, float* c) {
+  for (int i = 0; i < 64; ++i) c[i] = square_bias[i] + scores[i];
+}
 
 inline constexpr float kNoNeuroScore = -1.0e10f;  // no reply scored yet
 inline constexpr double kPlyFactor = 1.05;
@@ -162,4 +168,14 @@ inline void evaluate_pending(NeuroWorker& w, int count) {
   for (int k = 0; k < count; ++k) std::memcpy(*w.pending_out[k], results[k], sizeof results[k]);
   w.evaluations += static_cast<uint64_t>(count);
   ++w.batches;
+}
+
+// What a root adds up from each of its workers when it is given stats.
+inline auto add_worker_counts(SearchStats* stats) {
+  return [stats](std::unique_ptr<NeuroWorker>& w) {
+    if (stats == nullptr) return;
+    stats->nodes += w->nodes;
+    stats->evaluations += w->evaluations;
+    stats->batches += w->batches;
+  };
 }
